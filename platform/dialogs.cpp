@@ -75,9 +75,12 @@ std::optional<QString> ScriptedDialogs::inputBox(const QString &prompt, const QS
     m_shown.push_back(Shown{Kind::InputBox, prompt, title, MsgButtons::OkCancel, MsgIcon::None, {}, defaultText});
     if (m_inputs.empty())
         return std::nullopt;
-    std::optional<QString> a = std::move(m_inputs.front());
+    const bool given = m_inputs.front().first;
+    const QString text = m_inputs.front().second;
     m_inputs.pop_front();
-    return a;
+    if (!given)
+        return std::nullopt;
+    return text;
 }
 
 QString ScriptedDialogs::openFileName(const FileDialogRequest &request)

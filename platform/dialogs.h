@@ -80,7 +80,7 @@ public:
     // answers its first button (OK or Yes), an input box is cancelled and a file
     // dialog is cancelled.
     void queueAnswer(MsgAnswer answer) { m_answers.push_back(answer); }
-    void queueInput(std::optional<QString> text) { m_inputs.push_back(std::move(text)); }
+    void queueInput(const std::optional<QString> &text) { m_inputs.emplace_back(text.has_value(), text.value_or(QString())); }
     void queueFile(QString path) { m_files.push_back(std::move(path)); }
 
     const std::vector<Shown> &shown() const { return m_shown; }
@@ -92,7 +92,7 @@ public:
 private:
     std::vector<Shown> m_shown;
     std::deque<MsgAnswer> m_answers;
-    std::deque<std::optional<QString>> m_inputs;
+    std::deque<std::pair<bool, QString>> m_inputs; // (given, text); not given = cancelled
     std::deque<QString> m_files;
 };
 
