@@ -1,0 +1,456 @@
+// Comm objects: the handle table, the polling timer, event delivery, error
+// processing, the open and close sequences and the wait pump.
+#include "commobject.h"
+
+#include "engine_testing.h"
+#include "portwatch.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QTimerEvent>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <unordered_map>
+
+namespace tolcom {
+namespace {
+
+const exel::Clock *g_clock = nullptr;
+std::function<int(int)> g_pauseHook;
+
+// Handles start well away from small numbers, so that a port number or a
+// count passed by mistake is never a valid handle.
+uint32_t g_nextHandle = 0x00010001;
+int g_nameCounter = 0;
+std::unordered_map<uint32_t, ObjectPtr> g_objects;
+
+class EngineWindow;
+EngineWindow *g_window = nullptr;
+
+void tick(uint32_t handle);
+
+// Hosts every object's polling timer on the creating thread.
+class EngineWindow : public QObject {
+public:
+    int start(int ms, uint32_t handle)
+    {
+        const int id = QObject::startTimer(ms);
+        if (id)
+            m_timers[id] = handle;
+        return id;
+    }
+    void stop(int id)
+    {
+        if (id) {
+            killTimer(id);
+            m_timers.erase(id);
+        }
+    }
+
+protected:
+    void timerEvent(QTimerEvent *event) override
+    {
+        const auto it = m_timers.find(event->timerId());
+        if (it != m_timers.end())
+            tick(it->second);
+    }
+
+private:
+    std::unordered_map<int, uint32_t> m_timers;
+};
+
+const char *eventName(int32_t code)
+{
+    switch (code) {
+    case 1: return "Send";
+    case 2: return "Receive";
+    case 3: return "CTS";
+    case 4: return "DSR";
+    case 5: return "CarrierDetect";
+    case 6: return "Ring";
+    case 7: return "End Of File";
+    case 100: return "Transfer";
+    case 1001: return "Break";
+    case 1002: return "CTS time-out";
+    case 1003: return "DSR time-out";
+    case 1004: return "Frame error";
+    case 1005: return "Input time-out";
+    case 1006: return "Data Overrun";
+    case 1007: return "Carrier Detect time-out";
+    case 1008: return "Receive Buffer Overflow";
+    case 1009: return "Parity Error";
+    case 1010: return "Transmit Buffer Overflow";
+    default: return "Unknown";
+    }
+}
+
+void tick(uint32_t handle)
+{
+    ObjectPtr obj = find(handle);
+    if (!alive(obj) || !obj->portOpen || obj->transferRunning)
+        return;
+    SerialDriver &drv = *obj->driver;
+    collectErrors(*obj);
+    if (drv.waitReadable(0) == WaitResult::HungUp && drv.inQueue() == 0) {
+        portLost(obj, "Timer");
+        return;
+    }
+    const int inQueue = drv.inQueue();
+    const int outQueue = drv.outQueue();
+    bool errorsDone = false;
+    if (obj->autoProcess & 1) {
+        char block[200];
+        for (;;) {
+            const long n = drv.read(block, sizeof block);
+            if (n <= 0)
+                break;
+            afterInput(*obj, block, size_t(n));
+        }
+    } else if (obj->rThreshold > 0 && inQueue >= obj->rThreshold) {
+        if (!raiseEvent(obj, TOLCOM_EV_RECEIVE) || !processErrors(obj))
+            return;
+        errorsDone = true;
+    }
+    if (!obj->portOpen)
+        return;
+    if (obj->sThreshold > 0 && outQueue <= obj->sThreshold) {
+        if (!raiseEvent(obj, TOLCOM_EV_SEND) || !processErrors(obj))
+            return;
+        errorsDone = true;
+    }
+    // Errors seen by this tick are never dropped, also when no threshold event ran.
+    if (!errorsDone && !processErrors(obj))
+        return;
+    if (!obj->portOpen)
+        return;
+    uint32_t word = 0;
+    drv.modemLines(word);
+    const uint32_t old = obj->modemStatus;
+    obj->modemStatus = word;
+    const uint32_t changed = old ^ word;
+    if ((changed & kLineCts) && !raiseEvent(obj, TOLCOM_EV_CTS))
+        return;
+    if ((changed & kLineDsr) && !raiseEvent(obj, TOLCOM_EV_DSR))
+        return;
+    if ((changed & kLineRing) && (word & kLineRing) && !raiseEvent(obj, TOLCOM_EV_RING))
+        return;
+    if ((changed & kLineCarrier) && !raiseEvent(obj, TOLCOM_EV_CD))
+        return;
+}
+
+} // namespace
+
+void setEngineClock(const exel::Clock *clock)
+{
+    g_clock = clock;
+}
+
+void setPauseHook(std::function<int(int)> hook)
+{
+    g_pauseHook = std::move(hook);
+}
+
+int64_t nowMs()
+{
+    return (g_clock ? *g_clock : exel::SystemClock::instance()).nowMs();
+}
+
+std::string format(const char *fmt, ...)
+{
+    char buf[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+void diag(const CommObject &obj, const std::string &text)
+{
+    portwatch::diag(obj.name, text);
+}
+
+ObjectPtr find(uint32_t handle)
+{
+    const auto it = g_objects.find(handle);
+    return it == g_objects.end() ? nullptr : it->second;
+}
+
+ObjectPtr enter(uint32_t handle, const char *function)
+{
+    ObjectPtr obj = find(handle);
+    if (!obj) {
+        portwatch::diag("", "Comm Object handle invalid!");
+        return nullptr;
+    }
+    if (portwatch::on(portwatch::Calls))
+        portwatch::write(portwatch::CallTrace, obj->name, std::string(function) + "()");
+    return obj;
+}
+
+bool initEngine()
+{
+    if (g_window)
+        return true;
+    if (!QCoreApplication::instance())
+        return false;
+    g_window = new EngineWindow;
+    return true;
+}
+
+uint32_t createObject(QObject *parent, const char *name)
+{
+    if (!initEngine())
+        return 0;
+    auto obj = std::make_shared<CommObject>();
+    obj->self = g_nextHandle++;
+    if (g_nextHandle == 0)
+        g_nextHandle = 1;
+    obj->parent = parent;
+    obj->hadParent = parent != nullptr;
+    ++g_nameCounter;
+    if (name && *name)
+        obj->name = std::string(name).substr(0, 254);
+    else
+        obj->name = "TolComm" + std::to_string(g_nameCounter);
+    for (int i = 0; i < 256; ++i)
+        obj->translate[size_t(i)] = uint8_t(i);
+    obj->driver = makeDriver();
+    g_objects[obj->self] = obj;
+    return obj->self;
+}
+
+bool destroyObject(uint32_t handle)
+{
+    ObjectPtr obj = find(handle);
+    if (!obj) {
+        portwatch::diag("", "DestroyCommObject(): Object does not exist anymore");
+        return false;
+    }
+    if (obj->busy) {
+        diag(*obj, "DestroyCommObject(): Called when object is busy.");
+        return false;
+    }
+    stopTimer(*obj);
+    if (obj->portOpen)
+        closePort(*obj);
+    obj->destroyed = true;
+    obj->terminal.clear();
+    g_objects.erase(handle);
+    return true;
+}
+
+bool raiseEvent(const ObjectPtr &obj, int32_t code)
+{
+    obj->commEvent = code;
+    if (portwatch::on(portwatch::Events))
+        portwatch::write(portwatch::Event, obj->name, format("%04x: %s event", obj->self, eventName(code)));
+    const uint32_t handle = obj->self;
+    if (obj->handler) {
+        obj->handler(handle, int32_t(handle), code);
+    } else if (obj->parent) {
+        TolCommCommandEvent event(int32_t(handle), handle, code);
+        QCoreApplication::sendEvent(obj->parent, &event);
+    } else {
+        diag(*obj, "Comm. Control has no parent window!");
+    }
+    return alive(obj);
+}
+
+void collectErrors(CommObject &obj)
+{
+    if (obj.portOpen)
+        obj.pendingErrors |= obj.driver->takeErrors();
+}
+
+bool processErrors(const ObjectPtr &obj)
+{
+    collectErrors(*obj);
+    const uint32_t flags = obj->pendingErrors;
+    obj->pendingErrors = 0;
+    if (!flags)
+        return true;
+    obj->lastCommError = flags;
+    static const std::pair<uint32_t, int32_t> order[] = {
+        {kErrBreak, TOLCOM_ER_BREAK},   {kErrFrame, TOLCOM_ER_FRAME},     {kErrOverrun, TOLCOM_ER_OVERRUN},
+        {kErrRxOver, TOLCOM_ER_RXOVER}, {kErrParity, TOLCOM_ER_RXPARITY}, {kErrTxFull, TOLCOM_ER_TXFULL},
+    };
+    for (const auto &[flag, code] : order) {
+        if ((flags & flag) && !raiseEvent(obj, code))
+            return false;
+    }
+    if (obj->timerId) {
+        stopTimer(*obj);
+        startTimer(*obj);
+    }
+    return true;
+}
+
+void startTimer(CommObject &obj)
+{
+    if (obj.timerId || !g_window)
+        return;
+    obj.timerId = g_window->start(std::max<int32_t>(obj.interval, 10), obj.self);
+}
+
+void stopTimer(CommObject &obj)
+{
+    if (obj.timerId && g_window)
+        g_window->stop(obj.timerId);
+    obj.timerId = 0;
+}
+
+void applyDeviceState(CommObject &obj)
+{
+    if (!obj.portOpen)
+        return;
+    DeviceState s;
+    obj.driver->getState(s);
+    s.baud = obj.settings.baud;
+    s.dataBits = obj.settings.dataBits;
+    s.parity = obj.settings.parity;
+    s.stopBits = obj.settings.stopBits;
+    s.parityCheck = obj.parityReplace != 0;
+    s.ctsFlow = (obj.handshaking & 2) != 0;
+    s.xonXoff = (obj.handshaking & 1) != 0 && !obj.transferRunning;
+    s.nullStrip = obj.nullDiscard != 0;
+    s.xonChar = 0x11;
+    s.xoffChar = 0x13;
+    // The driver's acceptance is not checked: a pseudo-terminal forces CS8
+    // and no parity, and the properties stay as stored either way.
+    obj.driver->setState(s);
+}
+
+bool openPort(const ObjectPtr &obj)
+{
+    if (obj->deviceKind != 2) {
+        diag(*obj, "SetPortOpen(TRUE): No port number set");
+        return false;
+    }
+    const QByteArray dirEnv = qgetenv("TOLCOM_DEVICE_DIR");
+    const std::string dir = dirEnv.isEmpty() ? std::string("/dev") : dirEnv.toStdString();
+    const std::string first = dir + "/COM" + std::to_string(obj->port);
+    int err = 0;
+    bool opened = obj->driver->open(first, err);
+    int firstErr = err;
+    std::string second;
+    if (!opened && obj->port >= 1) {
+        second = "/dev/ttyS" + std::to_string(obj->port - 1);
+        opened = obj->driver->open(second, err);
+    }
+    if (!opened) {
+        // Report the more telling of the two failures: a device that exists
+        // but cannot be used beats one that does not exist.
+        const int why = firstErr != ENOENT ? firstErr : err;
+        std::string text = format("SetPortOpen(TRUE): Cannot open %s: %s", first.c_str(), strerror(why));
+        if (why == EACCES || why == EPERM)
+            text += " (is the user in the dialout group?)";
+        else if (why == EBUSY)
+            text += " (the port is in use by another program)";
+        diag(*obj, text);
+        return false;
+    }
+    uint32_t word = 0;
+    if (!obj->driver->modemLines(word) && portwatch::on(portwatch::Warnings))
+        diag(*obj, "SetPortOpen(TRUE): The device has no modem lines; they read as low");
+    obj->modemStatus = word;
+    obj->portOpen = true;
+    obj->pendingErrors = 0;
+    obj->driver->takeErrors();
+    applyDeviceState(*obj);
+    obj->driver->setDtr(true);
+    obj->driver->setRts(true);
+    stopTimer(*obj);
+    startTimer(*obj);
+    return true;
+}
+
+void closePort(CommObject &obj)
+{
+    obj.driver->purge(true, true);
+    obj.driver->setDtr(false);
+    obj.driver->close();
+    obj.portOpen = false;
+    obj.brk = false;
+}
+
+void portLost(const ObjectPtr &obj, const char *where)
+{
+    if (!obj->portOpen)
+        return;
+    diag(*obj, format("%s: The device has gone away (%s); the port is closed", where, strerror(EIO)));
+    obj->driver->close();
+    obj->portOpen = false;
+    const bool hadCarrier = obj->modemStatus & kLineCarrier;
+    obj->modemStatus = 0;
+    if (hadCarrier)
+        raiseEvent(obj, TOLCOM_EV_CD);
+}
+
+bool pumpOnce(const ObjectPtr &obj)
+{
+    ++obj->busy;
+    if (obj->idle)
+        obj->idle(obj->self);
+    else
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (!alive(obj))
+        return false;
+    const int realMs = g_pauseHook ? g_pauseHook(50) : 50;
+    if (obj->portOpen) {
+        if (obj->driver->inQueue() == 0 && obj->driver->waitReadable(realMs) == WaitResult::HungUp
+            && obj->driver->inQueue() == 0) {
+            --obj->busy;
+            portLost(obj, "Wait");
+            return alive(obj);
+        }
+    } else if (realMs > 0) {
+        obj->driver->waitReadable(realMs);
+    }
+    --obj->busy;
+    return alive(obj);
+}
+
+bool pauseMs(const ObjectPtr &obj, int32_t ms)
+{
+    const int64_t deadline = nowMs() + ms;
+    while (nowMs() < deadline) {
+        if (obj->shutDown || !alive(obj))
+            return false;
+        if (!pumpOnce(obj))
+            return false;
+    }
+    return alive(obj);
+}
+
+void showInTerminal(CommObject &obj, const char *bytes, size_t len)
+{
+    constexpr size_t kKeep = 32 * 1024;
+    obj.terminal.append(bytes, len);
+    if (obj.terminal.size() > kKeep)
+        obj.terminal.erase(0, obj.terminal.size() - kKeep);
+}
+
+void afterInput(CommObject &obj, const char *bytes, size_t len)
+{
+    if (portwatch::on(portwatch::Input))
+        portwatch::hexDump(obj.name, "Input", bytes, len);
+    if (obj.inputEcho || (obj.autoProcess & 1))
+        showInTerminal(obj, bytes, len);
+    if (obj.commEcho && obj.portOpen)
+        obj.driver->write(bytes, len, 1000 + 4 * int(len));
+}
+
+int32_t copyOut(const std::string &text, char *buffer, int32_t size)
+{
+    if (!buffer || size <= 0)
+        return 0;
+    const size_t n = std::min(text.size(), size_t(size - 1));
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return int32_t(n);
+}
+
+} // namespace tolcom
