@@ -1,0 +1,36 @@
+// Fuzzes what the link reads off the wire: the receive buffer fed in pieces,
+// the answer check and the status and lock-table decoders.
+#include "hublinkprotocol.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString text = QString::fromLatin1(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    exel::HublinkReceiveBuffer buf;
+    // Pieces of 1..8 characters, sized by the data itself, as reads would deliver them.
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        const qsizetype len = 1 + (data[pos] % 8);
+        buf.append(QStringView(text).sliced(pos, std::min(len, text.size() - pos)));
+        pos += len;
+    }
+    const exel::HublinkAnswer a = buf.answer();
+    if (!buf.overflowed() && a.good() != (buf.hasLineEnd() && exel::HublinkCheckAnswer(text).good()))
+        __builtin_trap();
+    exel::HublinkStatus status;
+    std::vector<bool> locks;
+    exel::ErrorInfo error;
+    for (const QString &reply : {a.body, text}) {
+        if (exel::HublinkDecodeStatus(reply, status, error)) {
+            // Every level read has its element, plus the spare one the callers expect.
+            if (status.levels < 0 || status.intSrc.size() < static_cast<size_t>(status.levels) + 1
+                || status.bolErr.size() != status.intSrc.size())
+                __builtin_trap();
+        }
+        if (exel::HublinkDecodeLocks(reply, locks, error) && (locks.size() < 2 || locks.back()))
+            __builtin_trap();
+    }
+    return 0;
+}
