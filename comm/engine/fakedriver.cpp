@@ -2,6 +2,8 @@
 #include "fakedriver.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 
@@ -115,10 +117,15 @@ public:
         m_port->errors = 0;
         return e;
     }
-    WaitResult waitReadable(int) override
+    WaitResult waitReadable(int ms) override
     {
         if (m_port->hungUp)
             return WaitResult::HungUp;
+        if (!m_port->received.empty())
+            return WaitResult::Readable;
+        // Behave like a device: the wait takes its time when nothing arrives.
+        if (ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return m_port->received.empty() ? WaitResult::Timeout : WaitResult::Readable;
     }
 

@@ -244,10 +244,12 @@ public:
         const int r = poll(&pfd, 1, ms);
         if (r <= 0)
             return WaitResult::Timeout;
-        if (pfd.revents & POLLIN)
-            return WaitResult::Readable;
+        // A hung-up pseudo-terminal reports POLLIN as well, and read() then
+        // gives 0 for ever: the hang-up must win, or a wait would spin.
         if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
             return WaitResult::HungUp;
+        if (pfd.revents & POLLIN)
+            return WaitResult::Readable;
         return WaitResult::Timeout;
     }
 
