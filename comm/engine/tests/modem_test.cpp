@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QListWidget>
+#include <QProcess>
 
 using namespace enginetest;
 using modememu::HayesModem;
@@ -391,6 +392,39 @@ TEST(HayesEmulator, answersCommandsAndRefusesJunk)
     EXPECT_EQ(m.takeToDte(), "ATH0\r0\r");
     m.fromDte("ATA\r");
     EXPECT_EQ(m.takeToDte(), "ATA\r3\r"); // nobody calling: NO CARRIER
+}
+
+} // namespace
+
+namespace {
+
+// The emulator program on its own pseudo-terminal, driven through the real
+// termios path: init, dial and hang-up as the panel would do them.
+TEST(ModemEmulatorProcess, initDialAndHangUpOverAPseudoTerminal)
+{
+    const QString dir = exel::test::tempHome() + QStringLiteral("/modemdev");
+    QDir().mkpath(dir);
+    QProcess emu;
+    emu.start(QStringLiteral(MODEMEMU_PATH), {QStringLiteral("--link-dir"), dir, QStringLiteral("--port"),
+                                             QStringLiteral("4"), QStringLiteral("--dial-delay-ms"),
+                                             QStringLiteral("100"), QStringLiteral("--outcome"),
+                                             QStringLiteral("busy")});
+    ASSERT_TRUE(emu.waitForStarted(5000));
+    QByteArray out;
+    while (!out.contains("link ") && emu.waitForReadyRead(5000))
+        out += emu.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("link ")) << out.constData();
+    qputenv("TOLCOM_DEVICE_DIR", dir.toLocal8Bit());
+    const uint32_t h = CreateCommObject(nullptr);
+    SetCommPort(h, 4);
+    SetSettings(h, "9600,n,8,1");
+    ASSERT_EQ(SetPortOpen(h, 1), 1);
+    EXPECT_EQ(InitModem(h), 1);
+    EXPECT_EQ(Dial(h, "5551234"), 3);
+    EXPECT_EQ(HangUp(h), 1); // no modem lines on a pty: reads as no carrier
+    DestroyCommObject(h);
+    emu.terminate();
+    emu.waitForFinished(5000);
 }
 
 } // namespace

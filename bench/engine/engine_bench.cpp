@@ -1,0 +1,271 @@
+// Measures the engine against plain read/write on the same pseudo-terminal
+// pair: command/answer round trip, bulk throughput, how soon a look-up wait
+// returns after its last byte, and the CPU an idle open object costs.
+#include "tolcom32.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/resource.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double us(Clock::duration d)
+{
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string name;
+    Pty()
+    {
+        char buf[256] = {};
+        termios raw {};
+        cfmakeraw(&raw);
+        openpty(&master, &slave, buf, &raw, nullptr);
+        name = buf;
+    }
+    ~Pty()
+    {
+        ::close(master);
+        ::close(slave);
+    }
+};
+
+bool readExactly(int fd, char *buf, size_t n)
+{
+    size_t got = 0;
+    while (got < n) {
+        pollfd p {fd, POLLIN, 0};
+        if (poll(&p, 1, 2000) <= 0)
+            return false;
+        const ssize_t r = read(fd, buf + got, n - got);
+        if (r <= 0)
+            return false;
+        got += size_t(r);
+    }
+    return true;
+}
+
+// The far end: answers every 8-byte command with a 20-byte line.
+void answerer(int fd, std::atomic<bool> &stop)
+{
+    const std::string answer = "ANSWER:0123456789AB\r";
+    char cmd[8];
+    while (!stop) {
+        pollfd p {fd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        if (!readExactly(fd, cmd, 8))
+            continue;
+        if (write(fd, answer.data(), answer.size()) < 0)
+            return;
+    }
+}
+
+void roundTrip(uint32_t h, int slaveFd, int masterFd)
+{
+    const int n = 3000;
+    std::atomic<bool> stop {false};
+    std::thread peer(answerer, masterFd, std::ref(stop));
+    const char cmd[] = "STATUS?\r";
+    std::vector<double> plain, engine;
+    char buf[64];
+    // Plain blocking exchange on a second descriptor of the same slave.
+    const int fd = dup(slaveFd);
+    for (int i = 0; i < n; ++i) {
+        const auto t0 = Clock::now();
+        if (write(fd, cmd, 8) != 8)
+            break;
+        readExactly(fd, buf, 20);
+        plain.push_back(us(Clock::now() - t0));
+    }
+    ::close(fd);
+    SetInputTimeOut(h, 1000);
+    for (int i = 0; i < n; ++i) {
+        const auto t0 = Clock::now();
+        Output(h, cmd, 8);
+        GetLineInput(h, buf, sizeof buf);
+        engine.push_back(us(Clock::now() - t0));
+    }
+    stop = true;
+    peer.join();
+    const double p = median(plain), e = median(engine);
+    std::printf("round trip 8/20 bytes: plain %.1f us, engine %.1f us, ratio %.2f (target <= 1.5 or +100 us) %s\n", p,
+                e, e / p, (e / p <= 1.5 || e - p <= 100) ? "OK" : "MISSED");
+}
+
+void throughput(uint32_t h, int slaveFd, int masterFd)
+{
+    const size_t total = 64u << 20;
+    const size_t block = 4096;
+    std::string data(block, 'x');
+    std::vector<char> sink(65536);
+    auto drain = [&](std::atomic<size_t> &got) {
+        while (got < total) {
+            pollfd p {masterFd, POLLIN, 0};
+            if (poll(&p, 1, 2000) <= 0)
+                return;
+            const ssize_t r = read(masterFd, sink.data(), sink.size());
+            if (r <= 0)
+                return;
+            got += size_t(r);
+        }
+    };
+    // Output direction.
+    auto timeWrites = [&](auto writeBlock) {
+        std::atomic<size_t> got {0};
+        std::thread t(drain, std::ref(got));
+        const auto t0 = Clock::now();
+        for (size_t sent = 0; sent < total; sent += block)
+            writeBlock();
+        t.join();
+        return double(total) / (1 << 20) / std::chrono::duration<double>(Clock::now() - t0).count();
+    };
+    const int fd = dup(slaveFd);
+    const double plainOut = timeWrites([&] {
+        size_t done = 0;
+        while (done < block) {
+            const ssize_t w = write(fd, data.data() + done, block - done);
+            if (w > 0) {
+                done += size_t(w);
+            } else {
+                pollfd p {fd, POLLOUT, 0};
+                poll(&p, 1, 1000);
+            }
+        }
+    });
+    const double engineOut = timeWrites([&] { Output(h, data.data(), int32_t(block)); });
+    // Input direction: the far end writes, the near end reads.
+    auto feeder = [&]() {
+        for (size_t sent = 0; sent < total;) {
+            const ssize_t w = write(masterFd, data.data(), block);
+            if (w > 0)
+                sent += size_t(w);
+        }
+    };
+    std::vector<char> in(2048);
+    auto timeReads = [&](auto readSome) {
+        std::thread t(feeder);
+        size_t got = 0;
+        const auto t0 = Clock::now();
+        while (got < total)
+            got += readSome();
+        t.join();
+        return double(total) / (1 << 20) / std::chrono::duration<double>(Clock::now() - t0).count();
+    };
+    const double plainIn = timeReads([&]() -> size_t {
+        pollfd p {fd, POLLIN, 0};
+        poll(&p, 1, 50);
+        const ssize_t r = read(fd, in.data(), in.size());
+        return r > 0 ? size_t(r) : 0;
+    });
+    const double engineIn = timeReads([&]() -> size_t {
+        if (WaitForInput(h, 50) <= 0)
+            return 0;
+        return size_t(GetInput(h, in.data(), int32_t(in.size())));
+    });
+    ::close(fd);
+    std::printf("throughput out: plain %.0f MiB/s, engine %.0f MiB/s, %.0f %% (target >= 80 %%) %s\n", plainOut,
+                engineOut, 100 * engineOut / plainOut, engineOut >= 0.8 * plainOut ? "OK" : "MISSED");
+    std::printf("throughput in:  plain %.0f MiB/s, engine %.0f MiB/s, %.0f %% (target >= 80 %%) %s\n", plainIn,
+                engineIn, 100 * engineIn / plainIn, engineIn >= 0.8 * plainIn ? "OK" : "MISSED");
+}
+
+void lookUpLatency(uint32_t h, int masterFd)
+{
+    const std::string list("OK\0ERROR\0\0", 10);
+    std::vector<double> lat;
+    for (int i = 0; i < 200; ++i) {
+        std::atomic<Clock::time_point::rep> sentAt {0};
+        std::thread peer([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3 + i % 7));
+            (void)!write(masterFd, "ATZ\r\r\nO", 7);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            sentAt = Clock::now().time_since_epoch().count();
+            (void)!write(masterFd, "K", 1);
+        });
+        const int idx = DiscardUntilLookUp(h, list.data(), int32_t(list.size()));
+        const auto done = Clock::now();
+        peer.join();
+        if (idx == 0)
+            lat.push_back(us(done - Clock::time_point(Clock::duration(sentAt.load()))));
+    }
+    std::sort(lat.begin(), lat.end());
+    std::printf("look-up return after last byte: median %.0f us, max %.0f us over %zu waits (target < 2000 us) %s\n",
+                median(lat), lat.back(), lat.size(), lat.back() < 2000 ? "OK" : "MISSED");
+}
+
+double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void idleCpu(uint32_t h)
+{
+    (void)h;
+    const double c0 = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    QTimer::singleShot(5000, qApp, &QCoreApplication::quit);
+    qApp->exec();
+    const double cpu = cpuSeconds() - c0;
+    const double pct = 100 * cpu / (t.elapsed() / 1000.0);
+    std::printf("idle open object, 55 ms timer: %.3f %% of a core (target < 0.5 %%) %s\n", pct,
+                pct < 0.5 ? "OK" : "MISSED");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    qputenv("TOLCOM_LOG_DIR", home.path().toLocal8Bit());
+    qputenv("TOLCOM_DEVICE_DIR", home.path().toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    Pty pty;
+    QFile::link(QString::fromStdString(pty.name), home.path() + QStringLiteral("/COM1"));
+    fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) & ~O_NONBLOCK);
+    const uint32_t h = CreateCommObject(nullptr);
+    SetCommPort(h, 1);
+    if (SetPortOpen(h, 1) != 1) {
+        std::fprintf(stderr, "cannot open the pseudo-terminal\n");
+        return 1;
+    }
+    const int slaveFd = GetCommID(h);
+    roundTrip(h, slaveFd, pty.master);
+    throughput(h, slaveFd, pty.master);
+    lookUpLatency(h, pty.master);
+    idleCpu(h);
+    DestroyCommObject(h);
+    return 0;
+}
