@@ -46,6 +46,9 @@ QString cleanName(const QString &s)
 constexpr int kMaxContinuations = 65535;
 constexpr qint64 kMaxQueryBytes = 32 * 1024 * 1024;
 constexpr int kMaxTempNameTries = 1000;
+// A router-port record writes a line per level: a controller claiming
+// thousands of levels could otherwise make the conversion grow without bound.
+constexpr qsizetype kMaxConfigLines = 1000000;
 
 } // namespace
 
@@ -157,6 +160,11 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
 
     int n;
     while ((n = reader.ReadQueryRecord(buffer, f)) > 0) {
+        if (lines.size() > kMaxConfigLines) {
+            result.ok = false;
+            result.reason = QStringLiteral("more than %1 configuration lines").arg(kMaxConfigLines);
+            return result;
+        }
         const QString type = f.value(0);
         const QString name = cleanName(f.value(1));
         if (type == QLatin1String("LEV")) {
