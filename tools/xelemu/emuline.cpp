@@ -8,9 +8,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <algorithm>
 #include <deque>
+#include <vector>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -118,6 +123,62 @@ void unpublish(const QString &dir, int com, const QString &target)
         ::unlink(link.toLocal8Bit().constData());
 }
 
+// Listening Unix socket for control commands. A stale socket left by a
+// crashed run is replaced; anything else at that path is left alone.
+int listenControl(const QString &path, QString &error)
+{
+    const QByteArray p = path.toLocal8Bit();
+    sockaddr_un addr{};
+    if (p.size() >= static_cast<qsizetype>(sizeof addr.sun_path)) {
+        error = QStringLiteral("control socket path too long: %1").arg(path);
+        return -1;
+    }
+    struct stat st{};
+    if (lstat(p.constData(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            error = QStringLiteral("%1 exists and is not a socket; not replacing it").arg(path);
+            return -1;
+        }
+        ::unlink(p.constData());
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    addr.sun_family = AF_UNIX;
+    memcpy(addr.sun_path, p.constData(), static_cast<size_t>(p.size()));
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
+        error = QStringLiteral("cannot listen on %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Writes a short reply to a control client; a client too slow to take it loses it.
+void sendAll(int fd, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::send(fd, data.constData() + done, static_cast<size_t>(data.size() - done), MSG_NOSIGNAL);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, 1000) == 1)
+                continue;
+        }
+        return;
+    }
+}
+
+struct ControlClient {
+    int fd = -1;
+    QByteArray pending;
+};
+
 void say(const QString &text)
 {
     fputs(text.toLocal8Bit().constData(), stdout);
@@ -144,17 +205,29 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
         fflush(logFile);
     });
 
-    PtyLine pty;
     QString error;
-    auto openLine = [&]() {
+    int listener = -1;
+    if (!options.controlSocket.isEmpty()) {
+        listener = listenControl(options.controlSocket, error);
+        if (listener < 0) {
+            fprintf(stderr, "xelemu: %s\n", error.toLocal8Bit().constData());
+            return 2;
+        }
+    }
+    constexpr size_t kMaxClients = 8;
+    std::vector<ControlClient> clients;
+
+    PtyLine pty;
+    auto openLine = [&](bool announce) {
         if (!pty.open(error))
             return false;
         if (!options.deviceDir.isEmpty() && !publish(options.deviceDir, options.comNumber, pty.path(), error))
             return false;
-        say(pty.path());
+        if (announce)
+            say(pty.path());
         return true;
     };
-    if (!openLine()) {
+    if (!openLine(true)) {
         fprintf(stderr, "xelemu: %s\n", error.toLocal8Bit().constData());
         return 2;
     }
@@ -183,7 +256,26 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
         if (!options.deviceDir.isEmpty())
             unpublish(options.deviceDir, options.comNumber, pty.path());
         pty.close();
-        say(QStringLiteral("HANGUP"));
+    };
+
+    // One control command from the console or a socket; the lines to answer.
+    auto runControl = [&](const QString &cmd) {
+        EmuControlResult r = emulator.control(cmd);
+        if (r.action == EmuControlResult::Action::Quit)
+            g_stop = 1;
+        else if (r.action == EmuControlResult::Action::Hangup && pty.master() >= 0) {
+            hangup();
+            r.lines << QStringLiteral("HANGUP");
+        }
+        else if (r.action == EmuControlResult::Action::Reopen) {
+            if (pty.master() >= 0)
+                hangup();
+            if (openLine(false))
+                r.lines << pty.path();
+            else
+                r.lines << QStringLiteral("ERR ") + error;
+        }
+        return r.lines;
     };
 
     while (!g_stop) {
@@ -197,6 +289,7 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
                 break;
             if (o.hangup) {
                 hangup();
+                say(QStringLiteral("HANGUP"));
                 break;
             }
             qsizetype due = o.bytes.size();
@@ -206,6 +299,7 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
                 const ssize_t n = ::write(pty.master(), o.bytes.constData() + o.sent, static_cast<size_t>(due - o.sent));
                 if (n < 0 && errno != EAGAIN && errno != EINTR) {
                     hangup();
+                    say(QStringLiteral("HANGUP"));
                     break;
                 }
                 if (n > 0)
@@ -226,9 +320,10 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
             const int64_t next = charNs > 0 && !o.hangup ? o.startNs + charNs * (o.sent + 1) : o.startNs;
             waitNs = std::max<int64_t>(next - nowNs(), 0);
         }
-        pollfd fds[2];
+        pollfd fds[3 + kMaxClients];
         nfds_t nfds = 0;
-        int masterIdx = -1, stdinIdx = -1;
+        int masterIdx = -1, stdinIdx = -1, listenIdx = -1;
+        std::vector<int> clientIdx;
         if (pty.master() >= 0) {
             masterIdx = static_cast<int>(nfds);
             fds[nfds++] = {pty.master(), static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0};
@@ -236,6 +331,14 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
         if (stdinOpen) {
             stdinIdx = static_cast<int>(nfds);
             fds[nfds++] = {STDIN_FILENO, POLLIN, 0};
+        }
+        if (listener >= 0) {
+            listenIdx = static_cast<int>(nfds);
+            fds[nfds++] = {listener, POLLIN, 0};
+        }
+        for (const ControlClient &c : clients) {
+            clientIdx.push_back(static_cast<int>(nfds));
+            fds[nfds++] = {c.fd, POLLIN, 0};
         }
         timespec ts{waitNs / 1000000000LL, waitNs % 1000000000LL};
         const int rc = ppoll(fds, nfds, waitNs < 0 ? nullptr : &ts, nullptr);
@@ -266,22 +369,48 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
                 while ((nl = stdinPending.indexOf('\n')) >= 0) {
                     const QString cmd = QString::fromLocal8Bit(stdinPending.left(nl)).trimmed();
                     stdinPending.remove(0, nl + 1);
-                    const EmuControlResult r = emulator.control(cmd);
-                    for (const QString &l : r.lines)
+                    for (const QString &l : runControl(cmd))
                         say(l);
-                    if (r.action == EmuControlResult::Action::Quit)
-                        g_stop = 1;
-                    else if (r.action == EmuControlResult::Action::Hangup && pty.master() >= 0)
-                        hangup();
-                    else if (r.action == EmuControlResult::Action::Reopen) {
-                        if (pty.master() >= 0)
-                            hangup();
-                        if (!openLine())
-                            say(QStringLiteral("ERR ") + error);
-                    }
                 }
             }
         }
+        if (listenIdx >= 0 && (fds[listenIdx].revents & POLLIN)) {
+            const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0 && clients.size() < kMaxClients)
+                clients.push_back({fd, {}});
+            else if (fd >= 0)
+                ::close(fd);
+        }
+        for (size_t i = 0; i < clientIdx.size(); ++i) {
+            if (!(fds[clientIdx[i]].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            ControlClient &cl = clients[i];
+            char buf[1024];
+            const ssize_t n = ::recv(cl.fd, buf, sizeof buf, 0);
+            if (n <= 0 || cl.pending.size() > 4096) {
+                ::close(cl.fd);
+                cl.fd = -1;
+                continue;
+            }
+            cl.pending.append(buf, n);
+            qsizetype nl;
+            while ((nl = cl.pending.indexOf('\n')) >= 0) {
+                const QString cmd = QString::fromLocal8Bit(cl.pending.left(nl)).trimmed();
+                cl.pending.remove(0, nl + 1);
+                QByteArray out;
+                for (const QString &l : runControl(cmd))
+                    out += l.toLocal8Bit() + '\n';
+                sendAll(cl.fd, out);
+            }
+        }
+        clients.erase(std::remove_if(clients.begin(), clients.end(), [](const ControlClient &c) { return c.fd < 0; }),
+                      clients.end());
+    }
+    for (const ControlClient &c : clients)
+        ::close(c.fd);
+    if (listener >= 0) {
+        ::close(listener);
+        ::unlink(options.controlSocket.toLocal8Bit().constData());
     }
     if (pty.master() >= 0 && !options.deviceDir.isEmpty())
         unpublish(options.deviceDir, options.comNumber, pty.path());

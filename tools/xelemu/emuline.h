@@ -19,6 +19,7 @@ struct EmuLineOptions {
     int comNumber = 0;
     FILE *log = stderr;
     bool readStdin = true; // control commands from standard input
+    QString controlSocket; // also take control commands on this Unix socket (empty: don't)
 };
 
 // Runs until "quit", SIGINT or SIGTERM. Prints the slave path as the first line

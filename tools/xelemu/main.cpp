@@ -47,7 +47,8 @@ Answers (long answers carry the checksum, short ones are one character + CR LF):
   QSR           repeats the last answer.
   anything else "E".
 
-Control commands on standard input (one per line, "help" lists them):
+Control commands on standard input or the control socket (one per line,
+"help" lists them; "reopen" answers with the new path):
   fault KIND [COUNT] [MS], rate KIND P, fault clear, route ADDR LEVEL OUT IN,
   lock ADDR OUT on|off|toggle, flag ADDR LEVEL OUT on|off, preset diagonal|clear,
   dump, info, hangup, reopen, quit.
@@ -82,7 +83,10 @@ int main(int argc, char **argv)
     const QCommandLineOption diagonalOpt(QStringLiteral("diagonal"),
                                          QStringLiteral("Start with every output routed from the same-numbered input."));
     const QCommandLineOption noStdinOpt(QStringLiteral("no-console"), QStringLiteral("Do not read control commands from standard input."));
-    parser.addOptions({settingsOpt, deviceDirOpt, comOpt, faultOpt, seedOpt, slowOpt, logOpt, diagonalOpt, noStdinOpt});
+    const QCommandLineOption socketOpt(QStringLiteral("control-socket"),
+                                       QStringLiteral("Also take control commands on this Unix socket (socat - UNIX-CONNECT:path)."),
+                                       QStringLiteral("path"));
+    parser.addOptions({settingsOpt, deviceDirOpt, comOpt, faultOpt, seedOpt, slowOpt, logOpt, diagonalOpt, noStdinOpt, socketOpt});
     parser.process(app);
 
     auto fail = [](const QString &why) {
@@ -142,6 +146,7 @@ int main(int argc, char **argv)
         options.log = logFile;
     }
     options.readStdin = !parser.isSet(noStdinOpt);
+    options.controlSocket = parser.value(socketOpt);
     const int rc = exel::runEmulatorLine(emulator, options);
     if (logFile)
         fclose(logFile);

@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -125,4 +128,39 @@ TEST(XelemuProgram, unreadable_configuration_is_refused_with_a_reason)
     ASSERT_TRUE(proc.waitForFinished(5000));
     EXPECT_EQ(proc.exitCode(), 2);
     EXPECT_TRUE(proc.readAllStandardError().contains("Unable to Open"));
+}
+
+TEST(XelemuProgram, control_socket_changes_the_router_while_the_console_is_off)
+{
+    QTemporaryDir dir;
+    const QString sockPath = dir.filePath(QStringLiteral("ctl"));
+    QProcess proc;
+    proc.start(QStringLiteral(XELEMU_BINARY), {QStringLiteral("--no-console"), QStringLiteral("--control-socket"), sockPath,
+                                                QStringLiteral("--log"), QStringLiteral("/dev/null"),
+                                                test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg")});
+    ASSERT_TRUE(proc.waitForStarted());
+    ASSERT_FALSE(stdoutLine(proc).isEmpty()); // the socket listens before the path is printed
+
+    const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray p = sockPath.toLocal8Bit();
+    memcpy(addr.sun_path, p.constData(), static_cast<size_t>(p.size()));
+    ASSERT_EQ(::connect(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    const char cmds[] = "route 0 1 3 7\nlock 0 2 on\ndump\n";
+    ASSERT_EQ(write(s, cmds, sizeof cmds - 1), static_cast<ssize_t>(sizeof cmds - 1));
+    QByteArray got;
+    while (!got.endsWith("END\n")) {
+        pollfd pf{s, POLLIN, 0};
+        ASSERT_EQ(poll(&pf, 1, 3000), 1);
+        char buf[256];
+        const ssize_t n = read(s, buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        got.append(buf, n);
+    }
+    EXPECT_EQ(got, QByteArray("OK\nOK locked\nX 0 1 3 7 0\nL 0 2\nEND\n"));
+    ASSERT_EQ(write(s, "quit\n", 5), 5);
+    EXPECT_TRUE(proc.waitForFinished(5000));
+    close(s);
+    EXPECT_FALSE(QFileInfo::exists(sockPath));
 }
