@@ -14,9 +14,10 @@
 namespace exel {
 namespace {
 
-QMap<QString, ControlCreator> &table()
+QMap<QString, QPair<QString, ControlCreator>> &table()
 {
-    static QMap<QString, ControlCreator> t;
+    // Key: the ProgID folded to lower case; value: the ProgID as registered and its creator.
+    static QMap<QString, QPair<QString, ControlCreator>> t;
     return t;
 }
 
@@ -44,19 +45,22 @@ bool registerControlClass(const QString &progId, ControlCreator creator)
 {
     if (progId.isEmpty() || !creator)
         return false;
-    table().insert(progId.toLower(), creator);
+    table().insert(progId.toLower(), {progId, creator});
     return true;
 }
 
 QWidget *createControl(const QString &progId, QWidget *parent)
 {
-    const ControlCreator creator = table().value(progId.toLower(), nullptr);
+    const ControlCreator creator = table().value(progId.toLower()).second;
     return creator ? creator(parent) : nullptr;
 }
 
 QStringList registeredControlClasses()
 {
-    return table().keys();
+    QStringList out;
+    for (const auto &entry : table())
+        out << entry.first;
+    return out;
 }
 
 QString registrationFile()

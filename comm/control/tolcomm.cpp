@@ -73,6 +73,9 @@ void TolComm::createEngine()
     }
     SetEventContext(m_handle, this);
     SetEventHandler(m_handle, &TolCommEngineBridge::onEvent);
+    // The control always shows a port number (1 for a new control), so the
+    // engine object is bound to that serial port from the start.
+    SetCommPort(m_handle, GetCommPort(m_handle));
     // A new control carries its own modem strings, not the engine's built-in record.
     char buf[2048];
     GetModemOptions(m_handle, buf, sizeof buf);
