@@ -387,6 +387,10 @@ int32_t GetDriverInputTimeOut(uint32_t handle)
     OBJ_OR(0);
     return obj->driverInputTimeOut;
 }
+int32_t GetInputDriverTimeOut(uint32_t handle)
+{
+    return GetDriverInputTimeOut(handle);
+}
 
 int32_t SetNotification(uint32_t handle, int32_t value)
 {

@@ -173,6 +173,7 @@ TOLCOM_API int32_t GetInputTimeOut(uint32_t handle);
 TOLCOM_API int32_t SetInputDriverTimeOut(uint32_t handle, int32_t ms);
 TOLCOM_API int32_t SetDriverInputTimeOut(uint32_t handle, int32_t ms);
 TOLCOM_API int32_t GetDriverInputTimeOut(uint32_t handle);
+TOLCOM_API int32_t GetInputDriverTimeOut(uint32_t handle);
 TOLCOM_API int32_t SetNotification(uint32_t handle, int32_t value);
 TOLCOM_API int32_t GetNotification(uint32_t handle);
 /* Non-zero ends every wait of the object at its next check (and keeps doing so until cleared). */
