@@ -234,8 +234,9 @@ bool HublinkDecodeStatus(QStringView reply, HublinkStatus &status, ErrorInfo &er
             status.bolErr[static_cast<size_t>(i)] = (v % 4) != 0;
         }
         // Characters missing at the end read as an empty number: no source.
-        const QStringView digits = sourcePos < rest.size() ? rest.sliced(sourcePos).first(std::min<qsizetype>(3, rest.size() - sourcePos))
-                                                           : QStringView();
+        const QStringView digits = sourcePos < rest.size()
+            ? rest.sliced(sourcePos).first(std::min<qsizetype>(3, rest.size() - sourcePos))
+            : QStringView();
         sourcePos += 3;
         status.intSrc[static_cast<size_t>(i)] = static_cast<int16_t>(roundHalfEven(leadingNumeric(digits) - 1.0));
     }

@@ -35,8 +35,8 @@ QString HublinkFrame(QStringView text);
 struct HublinkAnswer {
     enum class Kind {
         Incomplete, // no CR LF yet: not an answer (at a time-out: bad, not silent)
-        Good,       // body holds the answer without checksum and line end
-        Bad,        // a line arrived but its checksum does not match
+        Good, // body holds the answer without checksum and line end
+        Bad, // a line arrived but its checksum does not match
     };
     Kind kind = Kind::Incomplete;
     QString body;
@@ -78,7 +78,7 @@ private:
 // A command text built for the wire, or the reason it cannot be sent.
 struct HublinkCommand {
     bool ok = false;
-    QString text;  // without checksum and line end
+    QString text; // without checksum and line end
     QString error; // why it was refused
 };
 

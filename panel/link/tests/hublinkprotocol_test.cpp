@@ -42,19 +42,19 @@ TEST(HublinkAnswerCheck, table)
         const char *body;
     };
     const Case cases[] = {
-        {"Y001>:\r\n", HublinkAnswer::Kind::Good, "Y001"},
-        {"Y001>;\r\n", HublinkAnswer::Kind::Bad, ""},
-        {"Y001:>\r\n", HublinkAnswer::Kind::Bad, ""},     // nibbles swapped
-        {"Y001>:", HublinkAnswer::Kind::Incomplete, ""},  // no line end
-        {"Y001>:\r", HublinkAnswer::Kind::Incomplete, ""},
-        {"Y001>:\n\r", HublinkAnswer::Kind::Incomplete, ""},
-        {"G\r\n", HublinkAnswer::Kind::Good, "G"},         // short: no checksum
-        {"GX\r\n", HublinkAnswer::Kind::Good, "G"},        // 4 chars: first only
-        {"\r\n", HublinkAnswer::Kind::Good, "\r"},
-        {"A00\r\n", HublinkAnswer::Kind::Bad, ""},         // 5 chars: checksum checked
-        {"AAA\r\n", HublinkAnswer::Kind::Bad, ""},         // not digits at all
-        {"Y001>:\r\nJUNK", HublinkAnswer::Kind::Good, "Y001"},
-        {"Y001>:\r\nG\r\n", HublinkAnswer::Kind::Good, "Y001"},
+        { "Y001>:\r\n", HublinkAnswer::Kind::Good, "Y001" },
+        { "Y001>;\r\n", HublinkAnswer::Kind::Bad, "" },
+        { "Y001:>\r\n", HublinkAnswer::Kind::Bad, "" }, // nibbles swapped
+        { "Y001>:", HublinkAnswer::Kind::Incomplete, "" }, // no line end
+        { "Y001>:\r", HublinkAnswer::Kind::Incomplete, "" },
+        { "Y001>:\n\r", HublinkAnswer::Kind::Incomplete, "" },
+        { "G\r\n", HublinkAnswer::Kind::Good, "G" }, // short: no checksum
+        { "GX\r\n", HublinkAnswer::Kind::Good, "G" }, // 4 chars: first only
+        { "\r\n", HublinkAnswer::Kind::Good, "\r" },
+        { "A00\r\n", HublinkAnswer::Kind::Bad, "" }, // 5 chars: checksum checked
+        { "AAA\r\n", HublinkAnswer::Kind::Bad, "" }, // not digits at all
+        { "Y001>:\r\nJUNK", HublinkAnswer::Kind::Good, "Y001" },
+        { "Y001>:\r\nG\r\n", HublinkAnswer::Kind::Good, "Y001" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.received);
@@ -112,13 +112,13 @@ TEST(HublinkCommands, texts_and_prefixes)
     EXPECT_EQ(HublinkWCommand(7).text, QStringLiteral("7WS"));
     EXPECT_EQ(HublinkLCommand(0, 9).text, QStringLiteral("LS010"));
     EXPECT_EQ(HublinkLCommand(2, 9).text, QStringLiteral("2LS010"));
-    EXPECT_EQ(HublinkHCommand(0, 3, 1, {4, -1, 0}).text, QStringLiteral("H002005000001"));
-    EXPECT_EQ(HublinkHCommand(5, 2, 0, {998, 10, 77}).text, QStringLiteral("5H001999011"));
+    EXPECT_EQ(HublinkHCommand(0, 3, 1, { 4, -1, 0 }).text, QStringLiteral("H002005000001"));
+    EXPECT_EQ(HublinkHCommand(5, 2, 0, { 998, 10, 77 }).text, QStringLiteral("5H001999011"));
 }
 
 TEST(HublinkCommands, take_with_all_sources_none_sends_only_000_groups)
 {
-    const HublinkCommand c = HublinkHCommand(0, 4, 6, {-1, -1, -1, -1});
+    const HublinkCommand c = HublinkHCommand(0, 4, 6, { -1, -1, -1, -1 });
     ASSERT_TRUE(c.ok);
     EXPECT_EQ(c.text, QStringLiteral("H007000000000000"));
 }
@@ -126,12 +126,12 @@ TEST(HublinkCommands, take_with_all_sources_none_sends_only_000_groups)
 TEST(HublinkCommands, numbers_three_digits_cannot_carry_are_refused_not_wrapped)
 {
     EXPECT_FALSE(HublinkYCommand(0, 999).ok); // would be "1000"
-    EXPECT_FALSE(HublinkYCommand(0, -1).ok);  // would be "000"
-    EXPECT_FALSE(HublinkYCommand(-1, 0).ok);  // would be "-1Y001"
+    EXPECT_FALSE(HublinkYCommand(0, -1).ok); // would be "000"
+    EXPECT_FALSE(HublinkYCommand(-1, 0).ok); // would be "-1Y001"
     EXPECT_FALSE(HublinkLCommand(0, 32767).ok);
-    EXPECT_FALSE(HublinkHCommand(0, 1, 0, {999}).ok);
-    EXPECT_FALSE(HublinkHCommand(0, 1, 0, {-2}).ok); // would be "-01"
-    EXPECT_FALSE(HublinkHCommand(0, 3, 0, {1, 2}).ok); // fewer sources than levels
+    EXPECT_FALSE(HublinkHCommand(0, 1, 0, { 999 }).ok);
+    EXPECT_FALSE(HublinkHCommand(0, 1, 0, { -2 }).ok); // would be "-01"
+    EXPECT_FALSE(HublinkHCommand(0, 3, 0, { 1, 2 }).ok); // fewer sources than levels
     EXPECT_FALSE(HublinkHCommand(0, -1, 0, {}).ok);
     const HublinkCommand c = HublinkYCommand(0, 999);
     EXPECT_TRUE(c.text.isEmpty());
@@ -145,8 +145,8 @@ TEST(HublinkDecodeStatus, lengths_give_the_level_counts)
         int levels;
     };
     // 3 + 8 -> 2, 3 + 14 -> 4, 3 + 18 -> 5, 3 + 28 -> 8, and the layouts in between.
-    const Case cases[] = {{2, 0}, {3, 1}, {5, 1}, {8, 2}, {11, 3}, {14, 4}, {18, 5},
-                          {21, 6}, {25, 7}, {28, 8}, {32, 9}, {35, 10}, {16, 5}, {15, 4}};
+    const Case cases[] = { { 2, 0 }, { 3, 1 }, { 5, 1 }, { 8, 2 }, { 11, 3 }, { 14, 4 }, { 18, 5 }, { 21, 6 },
+        { 25, 7 }, { 28, 8 }, { 32, 9 }, { 35, 10 }, { 16, 5 }, { 15, 4 } };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.restLength);
         HublinkStatus s;
@@ -160,13 +160,13 @@ TEST(HublinkDecodeStatus, lengths_give_the_level_counts)
 
 TEST(HublinkDecodeStatus, short_reply_gives_two_empty_elements_and_no_levels)
 {
-    for (const char *reply : {"", "G", "0010"}) {
+    for (const char *reply : { "", "G", "0010" }) {
         HublinkStatus s;
         ErrorInfo err;
         ASSERT_TRUE(HublinkDecodeStatus(QString::fromLatin1(reply), s, err));
         EXPECT_EQ(s.levels, 0);
-        EXPECT_EQ(s.intSrc, (std::vector<int16_t>{0, 0}));
-        EXPECT_EQ(s.bolErr, (std::vector<bool>{false, false}));
+        EXPECT_EQ(s.intSrc, (std::vector<int16_t> { 0, 0 }));
+        EXPECT_EQ(s.bolErr, (std::vector<bool> { false, false }));
     }
 }
 
@@ -174,14 +174,14 @@ TEST(HublinkDecodeStatus, flags_pair_per_status_character_and_sources_are_0_base
 {
     // Levels 0..4: status "5" = 4+1 (levels 0 and 1 flagged), "1" (level 3 only), "4" (level 4).
     const QString reply = statusReply(QStringLiteral("007"), QStringLiteral("514"),
-                                      {QStringLiteral("001"), QStringLiteral("000"), QStringLiteral("012"),
-                                       QStringLiteral("999"), QStringLiteral("100")});
+        { QStringLiteral("001"), QStringLiteral("000"), QStringLiteral("012"), QStringLiteral("999"),
+            QStringLiteral("100") });
     HublinkStatus s;
     ErrorInfo err;
     ASSERT_TRUE(HublinkDecodeStatus(reply, s, err));
     ASSERT_EQ(s.levels, 5);
-    EXPECT_EQ(s.intSrc, (std::vector<int16_t>{0, -1, 11, 998, 99, 0}));
-    EXPECT_EQ(s.bolErr, (std::vector<bool>{true, true, false, true, true, false}));
+    EXPECT_EQ(s.intSrc, (std::vector<int16_t> { 0, -1, 11, 998, 99, 0 }));
+    EXPECT_EQ(s.bolErr, (std::vector<bool> { true, true, false, true, true, false }));
 }
 
 TEST(HublinkDecodeStatus, status_bits_come_from_code_modulo_16)
@@ -190,11 +190,12 @@ TEST(HublinkDecodeStatus, status_bits_come_from_code_modulo_16)
     // '<' is 60 -> 12 and 'C' is 67 -> 3.
     HublinkStatus s;
     ErrorInfo err;
-    ASSERT_TRUE(HublinkDecodeStatus(QStringLiteral("001") + QStringLiteral("8C") + QStringLiteral("001002003"), s, err));
+    ASSERT_TRUE(
+        HublinkDecodeStatus(QStringLiteral("001") + QStringLiteral("8C") + QStringLiteral("001002003"), s, err));
     ASSERT_EQ(s.levels, 3);
-    EXPECT_EQ(s.bolErr, (std::vector<bool>{true, false, false, false}));
+    EXPECT_EQ(s.bolErr, (std::vector<bool> { true, false, false, false }));
     ASSERT_TRUE(HublinkDecodeStatus(QStringLiteral("001") + QStringLiteral("<0") + QStringLiteral("001002"), s, err));
-    EXPECT_EQ(s.bolErr, (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(s.bolErr, (std::vector<bool> { true, false, false }));
 }
 
 TEST(HublinkDecodeStatus, missing_digits_at_the_end_read_as_no_source)
@@ -224,11 +225,11 @@ TEST(HublinkDecodeLocks, arrays)
         std::vector<bool> locks;
     };
     const Case cases[] = {
-        {"", {false, false}},
-        {"0", {false, false}},
-        {"1", {true, false}},
-        {"0100", {false, true, false, false, false}},
-        {"0X0L", {false, true, false, true, false}},
+        { "", { false, false } },
+        { "0", { false, false } },
+        { "1", { true, false } },
+        { "0100", { false, true, false, false, false } },
+        { "0X0L", { false, true, false, true, false } },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.reply);
