@@ -1,0 +1,33 @@
+// xelcfg: the configuration editor program.
+#include "dialogs.h"
+#include "helpwindow.h"
+#include "qtdialogs.h"
+#include "settingsstore.h"
+#include "xelcfg.h"
+#include "xelcfgdb.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("XelCfg"));
+    exel::QtDialogs qtDialogs;
+    exel::setDialogs(&qtDialogs);
+    exel::SettingsStore settings;
+
+    exel::XelCfgDb db(&qtDialogs);
+    if (!db.Init()) {
+        qtDialogs.message(QStringLiteral("Unable to open the configuration database ") + db.path()
+                              + QLatin1Char('\n') + db.lastError(),
+                          exel::MsgIcon::Critical, QStringLiteral("Database Error"));
+        return 1;
+    }
+    exel::XelCfg window(db, qtDialogs, settings);
+    window.show();
+    window.startUp();
+    const int rc = app.exec();
+    exel::HelpWindow::closeHelp();
+    exel::setDialogs(nullptr);
+    return rc;
+}

@@ -1,0 +1,171 @@
+// The main window: tabs and grids, captions, menus and the page checks.
+#include "dialogs.h"
+#include "settingsstore.h"
+#include "testsupport.h"
+#include "thermo.h"
+#include "xelcfg.h"
+
+#include <QAction>
+#include <QFile>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <gtest/gtest.h>
+
+using namespace exel;
+
+namespace {
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = test::tempHome() + QStringLiteral("/win-%1").arg(++s_serial);
+        QDir().mkpath(m_dir);
+        m_settings = std::make_unique<SettingsStore>(m_dir);
+        m_db = std::make_unique<XelCfgDb>(&m_dialogs, m_dir + "/CFGDB.mdb");
+        ASSERT_TRUE(m_db->Init());
+        m_win = std::make_unique<XelCfg>(*m_db, m_dialogs, *m_settings);
+        m_win->startUp();
+    }
+    static inline int s_serial = 0;
+    QString m_dir;
+    ScriptedDialogs m_dialogs;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::unique_ptr<XelCfgDb> m_db;
+    std::unique_ptr<XelCfg> m_win;
+};
+
+TEST_F(Window, tabsGridsAndCaption)
+{
+    QTabWidget *tabs = m_win->tabs();
+    ASSERT_EQ(tabs->count(), 5);
+    QStringList captions;
+    for (int i = 0; i < 5; ++i)
+        captions << tabs->tabText(i);
+    EXPECT_EQ(captions.join('|'), "&Controllers|&Levels|&Sources|&Destinations|Name Sets");
+    EXPECT_EQ(m_win->windowTitle(), "XelCfg - <Default>");
+    for (const char *name : {"dbgController", "dbgLevel", "dbgSource", "dbgDestination", "dbgNameSetList",
+                             "dbgNameSet", "dbgNSSources", "dbgNSDestinations"})
+        EXPECT_NE(m_win->findChild<QTableView *>(name), nullptr) << name;
+    for (const char *name : {"btnApplyCtl", "btnCancelCtl", "btnApplyLevel", "btnCancelLevel", "btnApplySource",
+                             "btnCancelSource", "btnApplyDest", "btnCancelDest", "btnAdd", "btnDelete"})
+        EXPECT_NE(m_win->findChild<QPushButton *>(name), nullptr) << name;
+    for (const char *name : {"mnuFileNew", "mnuFileOpen", "mnuFileSave", "mnuFileLDC", "mnuFileExit",
+                             "mnuHelpContents", "mnuHelpAbout"})
+        EXPECT_NE(m_win->findChild<QAction *>(name), nullptr) << name;
+    QTableView *levels = m_win->findChild<QTableView *>("dbgLevel");
+    for (int c = 0; c < 5; ++c)
+        EXPECT_TRUE(levels->isColumnHidden(c)) << c;
+    EXPECT_FALSE(levels->isColumnHidden(5));
+    EXPECT_EQ(levels->model()->rowCount(), 4);
+}
+
+TEST_F(Window, fileNew_emptiesAndKeepsLevelsPageClosed)
+{
+    m_win->showPage(XelCfg::PageLevels);
+    ASSERT_EQ(m_win->tabs()->currentIndex(), XelCfg::PageLevels);
+    m_win->mnuFileNew_Click();
+    EXPECT_EQ(m_win->windowTitle(), "XelCfg - Untitled");
+    EXPECT_EQ(m_db->Controllers(), QStringList());
+    EXPECT_EQ(m_win->tabs()->currentIndex(), XelCfg::PageControllers);
+    EXPECT_EQ(m_dialogs.lastText(), "Controllers must be configured before levels.");
+    m_dialogs.clear();
+    EXPECT_FALSE(m_win->showPage(XelCfg::PageLevels));
+    EXPECT_EQ(m_win->tabs()->currentIndex(), XelCfg::PageControllers);
+    EXPECT_EQ(m_dialogs.lastText(), "Controllers must be configured before levels.");
+}
+
+TEST_F(Window, leavingAPageWithChanges_asksToApply)
+{
+    XelCfgGridPage *ctl = m_win->page(XelCfg::PageControllers);
+    ASSERT_TRUE(ctl->model()->setData(ctl->model()->index(0, 4), "MAIN"));
+    m_dialogs.queueAnswer(MsgAnswer::Cancel);
+    EXPECT_FALSE(m_win->showPage(XelCfg::PageSources));
+    EXPECT_EQ(m_win->tabs()->currentIndex(), XelCfg::PageControllers);
+    m_dialogs.queueAnswer(MsgAnswer::Yes);
+    EXPECT_TRUE(m_win->showPage(XelCfg::PageSources));
+    EXPECT_EQ(m_db->Controllers(), QStringList{"MAIN"});
+    // The level page followed the rename.
+    EXPECT_EQ(m_win->page(XelCfg::PageLevels)->model()->cell(0, 7), "MAIN");
+}
+
+TEST_F(Window, deletedLevel_offersReordering)
+{
+    ASSERT_TRUE(m_win->showPage(XelCfg::PageLevels));
+    XelCfgGridPage *lv = m_win->page(XelCfg::PageLevels);
+    ASSERT_TRUE(lv->toggleDelete(1));
+    m_dialogs.clear();
+    m_dialogs.queueAnswer(MsgAnswer::No);
+    QPushButton *apply = m_win->findChild<QPushButton *>("btnApplyLevel");
+    apply->click();
+    ASSERT_GE(m_dialogs.count(), 2);
+    EXPECT_EQ(m_dialogs.shown()[0].text, "Level Numbers Are Not Consecutive. Perform Automatic Reordering?");
+    EXPECT_EQ(m_dialogs.shown()[0].title, "Level Number Ordering");
+    EXPECT_EQ(m_dialogs.shown()[1].text, "Level numbers must be consecutive.");
+    EXPECT_FALSE(m_db->ValidLevelOrder());
+    // Leaving the page asks again; refusing keeps the technician on it.
+    m_dialogs.queueAnswer(MsgAnswer::No);
+    EXPECT_FALSE(m_win->showPage(XelCfg::PageSources));
+    EXPECT_EQ(m_win->tabs()->currentIndex(), XelCfg::PageLevels);
+    m_dialogs.queueAnswer(MsgAnswer::Yes);
+    EXPECT_TRUE(m_win->showPage(XelCfg::PageSources));
+    EXPECT_TRUE(m_db->ValidLevelOrder());
+    EXPECT_EQ(m_db->Levels()[1].name, "LEVEL3");
+    EXPECT_EQ(m_win->page(XelCfg::PageSources)->model()->columnCount(), 4 + 1 + 3);
+}
+
+TEST_F(Window, loadDefaultAsksFirst)
+{
+    m_win->mnuFileNew_Click();
+    m_dialogs.clear();
+    m_dialogs.queueAnswer(MsgAnswer::No);
+    m_win->mnuFileLDC_Click();
+    EXPECT_EQ(m_dialogs.lastText(), "Are you sure you want to open the default configuration?");
+    EXPECT_EQ(m_dialogs.shown()[0].title, "Confirm Load");
+    EXPECT_TRUE(m_db->Controllers().isEmpty());
+    m_win->mnuFileLDC_Click(); // default answer Yes
+    EXPECT_EQ(m_db->Controllers(), QStringList{"CNTRL1"});
+    EXPECT_EQ(m_win->windowTitle(), "XelCfg - <Default>");
+}
+
+TEST_F(Window, saveAppliesPageThenExportsAndOpenReadsBack)
+{
+    XelCfgGridPage *ctl = m_win->page(XelCfg::PageControllers);
+    ASSERT_TRUE(ctl->model()->setData(ctl->model()->index(0, 4), "STUDIO"));
+    const QString path = m_dir + "/STUDIO.CFG";
+    m_dialogs.queueFile(path);
+    m_dialogs.queueAnswer(MsgAnswer::Ok); // make it the default
+    m_win->mnuFileSave_Click();
+    EXPECT_TRUE(test::readFile(path).contains("CTL,STUDIO,0,4\r\n"));
+    EXPECT_EQ(m_win->windowTitle(), "XelCfg - STUDIO");
+    EXPECT_EQ(m_settings->GetSetting(kAppName, kVarsSection, "ConfigFile"), path);
+
+    m_win->mnuFileNew_Click();
+    m_dialogs.queueFile(path);
+    m_win->mnuFileOpen_Click();
+    EXPECT_EQ(m_db->Controllers(), QStringList{"STUDIO"});
+    EXPECT_EQ(m_win->windowTitle(), "XelCfg - STUDIO");
+    EXPECT_EQ(m_win->thermo()->value(), 100);
+    EXPECT_EQ(m_win->thermo()->title(), "Loading SND");
+}
+
+TEST_F(Window, nameSetMembers_addAndDelete)
+{
+    ASSERT_TRUE(m_win->showPage(XelCfg::PageNameSets));
+    QTableView *list = m_win->findChild<QTableView *>("dbgNameSetList");
+    QTableView *members = m_win->findChild<QTableView *>("dbgNameSet");
+    QTableView *sources = m_win->findChild<QTableView *>("dbgNSSources");
+    list->setCurrentIndex(list->model()->index(0, 4));
+    EXPECT_EQ(members->model()->rowCount(), 32);
+    members->selectRow(0);
+    m_win->btnDelete_Click();
+    EXPECT_EQ(members->model()->rowCount(), 31);
+    const qint64 all = m_db->nameSetID("ALL");
+    EXPECT_EQ(m_db->nameSetMembers(all, "SRC").size() + m_db->nameSetMembers(all, "DST").size(), 31);
+    sources->selectAll();
+    m_win->btnAdd_Click();
+    EXPECT_EQ(m_db->nameSetMembers(all, "SRC").size(), 16);
+}
+
+} // namespace
