@@ -30,7 +30,8 @@ struct Emulator {
 
     bool start(const QString &config, const QStringList &extra)
     {
-        proc.start(QStringLiteral(XELEMU_BINARY), extra + QStringList{QStringLiteral("--log"), QStringLiteral("/dev/null"), config});
+        proc.start(QStringLiteral(XELEMU_BINARY),
+            extra + QStringList { QStringLiteral("--log"), QStringLiteral("/dev/null"), config });
         if (!proc.waitForStarted())
             return false;
         while (!proc.canReadLine()) {
@@ -41,7 +42,7 @@ struct Emulator {
         fd = open(path.constData(), O_RDWR | O_NOCTTY);
         if (fd < 0)
             return false;
-        termios t{};
+        termios t {};
         tcgetattr(fd, &t);
         cfmakeraw(&t);
         tcsetattr(fd, TCSANOW, &t);
@@ -67,7 +68,7 @@ struct Emulator {
         char buf[512];
         int got = 0;
         while (got < 2 || buf[got - 2] != '\r' || buf[got - 1] != '\n') {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p { fd, POLLIN, 0 };
             if (poll(&p, 1, 3000) <= 0)
                 return -1;
             const ssize_t n = read(fd, buf + got, sizeof buf - static_cast<size_t>(got));
@@ -105,7 +106,7 @@ int main(int argc, char **argv)
 
     {
         Emulator emu;
-        if (!emu.start(config, {QStringLiteral("--diagonal"), QStringLiteral("--no-console")})) {
+        if (!emu.start(config, { QStringLiteral("--diagonal"), QStringLiteral("--no-console") })) {
             fprintf(stderr, "cannot start the emulator\n");
             return 1;
         }
@@ -121,14 +122,16 @@ int main(int argc, char **argv)
             us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         }
         std::sort(us.begin(), us.end());
-        printf("emulator status round trip, plain read/write over a pty: median %.1f us, p90 %.1f us, p99 %.1f us (%zu questions)\n",
-               median(us), us[us.size() * 9 / 10], us[us.size() * 99 / 100], us.size());
+        printf("emulator status round trip, plain read/write over a pty: median %.1f us, p90 %.1f us, p99 %.1f us (%zu "
+               "questions)\n",
+            median(us), us[us.size() * 9 / 10], us[us.size() * 99 / 100], us.size());
     }
 
     {
         exel::WireSettings wire; // 9600,N,8,2: 11 bits a character
         Emulator emu;
-        if (!emu.start(config, {QStringLiteral("--settings"), QStringLiteral("9600,N,8,2"), QStringLiteral("--no-console")})) {
+        if (!emu.start(config,
+                { QStringLiteral("--settings"), QStringLiteral("9600,N,8,2"), QStringLiteral("--no-console") })) {
             fprintf(stderr, "cannot start the paced emulator\n");
             return 1;
         }
@@ -146,8 +149,9 @@ int main(int argc, char **argv)
         const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
         const double rate = done / seconds;
         const double limit = wire.exchangesPerSecond(bytes);
-        printf("paced at 9600,N,8,2: %d bytes per exchange (%d + %d), wire limit %.2f/s, achieved %.2f/s = %.1f %% of the limit\n",
-               bytes, static_cast<int>(question.size()), answerBytes, limit, rate, 100.0 * rate / limit);
+        printf("paced at 9600,N,8,2: %d bytes per exchange (%d + %d), wire limit %.2f/s, achieved %.2f/s = %.1f %% of "
+               "the limit\n",
+            bytes, static_cast<int>(question.size()), answerBytes, limit, rate, 100.0 * rate / limit);
     }
     return 0;
 }

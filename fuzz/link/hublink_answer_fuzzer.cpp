@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     exel::HublinkStatus status;
     std::vector<bool> locks;
     exel::ErrorInfo error;
-    for (const QString &reply : {a.body, text}) {
+    for (const QString &reply : { a.body, text }) {
         if (exel::HublinkDecodeStatus(reply, status, error)) {
             // Every level read has its element, plus the spare one the callers expect.
             if (status.levels < 0 || status.intSrc.size() < static_cast<size_t>(status.levels) + 1

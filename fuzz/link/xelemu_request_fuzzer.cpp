@@ -17,12 +17,11 @@ const exel::StatandConfig &model()
     static exel::StatandConfig m = [] {
         exel::StatandConfig s;
         exel::LoadConfigLines(s,
-                              {QStringLiteral("CTL,MAIN,0,3"), QStringLiteral("CTL,AUX,3,1"),
-                               QStringLiteral("LVL,VID,MAIN,1,16,12"), QStringLiteral("LVL,AUD,MAIN,2,16,12"),
-                               QStringLiteral("LVL,XV,AUX,1,8,8"), QStringLiteral("SRC,CAM,VID,1"),
-                               QStringLiteral("SRC,CAM,AUD,2"), QStringLiteral("DST,MON,VID,1"),
-                               QStringLiteral("DST,MON,AUD,1"), QStringLiteral("SRC,X,XV,3"), QStringLiteral("DST,X,XV,3")},
-                              QStringLiteral("FUZZ"));
+            { QStringLiteral("CTL,MAIN,0,3"), QStringLiteral("CTL,AUX,3,1"), QStringLiteral("LVL,VID,MAIN,1,16,12"),
+                QStringLiteral("LVL,AUD,MAIN,2,16,12"), QStringLiteral("LVL,XV,AUX,1,8,8"),
+                QStringLiteral("SRC,CAM,VID,1"), QStringLiteral("SRC,CAM,AUD,2"), QStringLiteral("DST,MON,VID,1"),
+                QStringLiteral("DST,MON,AUD,1"), QStringLiteral("SRC,X,XV,3"), QStringLiteral("DST,X,XV,3") },
+            QStringLiteral("FUZZ"));
         return s;
     }();
     return m;

@@ -33,8 +33,8 @@ public:
     bool isCPUBusy() const override { return false; }
     bool isHublinkConnected() const override { return true; }
     QString getDescriptionString() const override { return QStringLiteral("Emulator"); }
-    void ConnectModem() override {}
-    void disconnectModem() override {}
+    void ConnectModem() override { }
+    void disconnectModem() override { }
 
     // Command texts sent, in order.
     const QStringList &sent() const { return m_sent; }

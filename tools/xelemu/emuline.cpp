@@ -5,12 +5,11 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <algorithm>
 #include <deque>
-#include <vector>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,6 +18,7 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace exel {
 
@@ -33,7 +33,7 @@ void onSignal(int)
 
 int64_t nowNs()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
@@ -68,7 +68,7 @@ public:
         // (and spinning poll) while no panel has the port open.
         m_slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (m_slave >= 0) {
-            termios t{};
+            termios t {};
             if (tcgetattr(m_slave, &t) == 0) {
                 cfmakeraw(&t);
                 tcsetattr(m_slave, TCSANOW, &t);
@@ -128,12 +128,12 @@ void unpublish(const QString &dir, int com, const QString &target)
 int listenControl(const QString &path, QString &error)
 {
     const QByteArray p = path.toLocal8Bit();
-    sockaddr_un addr{};
+    sockaddr_un addr {};
     if (p.size() >= static_cast<qsizetype>(sizeof addr.sun_path)) {
         error = QStringLiteral("control socket path too long: %1").arg(path);
         return -1;
     }
-    struct stat st{};
+    struct stat st { };
     if (lstat(p.constData(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
             error = QStringLiteral("%1 exists and is not a socket; not replacing it").arg(path);
@@ -166,7 +166,7 @@ void sendAll(int fd, const QByteArray &data)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
+            pollfd p { fd, POLLOUT, 0 };
             if (poll(&p, 1, 1000) == 1)
                 continue;
         }
@@ -190,7 +190,7 @@ void say(const QString &text)
 
 int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
 {
-    struct sigaction sa{};
+    struct sigaction sa { };
     sa.sa_handler = onSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
@@ -266,8 +266,7 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
         else if (r.action == EmuControlResult::Action::Hangup && pty.master() >= 0) {
             hangup();
             r.lines << QStringLiteral("HANGUP");
-        }
-        else if (r.action == EmuControlResult::Action::Reopen) {
+        } else if (r.action == EmuControlResult::Action::Reopen) {
             if (pty.master() >= 0)
                 hangup();
             if (openLine(false))
@@ -296,7 +295,8 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
             if (charNs > 0)
                 due = std::min<qsizetype>(due, static_cast<qsizetype>((now - o.startNs) / charNs));
             if (due > o.sent) {
-                const ssize_t n = ::write(pty.master(), o.bytes.constData() + o.sent, static_cast<size_t>(due - o.sent));
+                const ssize_t n
+                    = ::write(pty.master(), o.bytes.constData() + o.sent, static_cast<size_t>(due - o.sent));
                 if (n < 0 && errno != EAGAIN && errno != EINTR) {
                     hangup();
                     say(QStringLiteral("HANGUP"));
@@ -326,21 +326,21 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
         std::vector<int> clientIdx;
         if (pty.master() >= 0) {
             masterIdx = static_cast<int>(nfds);
-            fds[nfds++] = {pty.master(), static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0};
+            fds[nfds++] = { pty.master(), static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0)), 0 };
         }
         if (stdinOpen) {
             stdinIdx = static_cast<int>(nfds);
-            fds[nfds++] = {STDIN_FILENO, POLLIN, 0};
+            fds[nfds++] = { STDIN_FILENO, POLLIN, 0 };
         }
         if (listener >= 0) {
             listenIdx = static_cast<int>(nfds);
-            fds[nfds++] = {listener, POLLIN, 0};
+            fds[nfds++] = { listener, POLLIN, 0 };
         }
         for (const ControlClient &c : clients) {
             clientIdx.push_back(static_cast<int>(nfds));
-            fds[nfds++] = {c.fd, POLLIN, 0};
+            fds[nfds++] = { c.fd, POLLIN, 0 };
         }
-        timespec ts{waitNs / 1000000000LL, waitNs % 1000000000LL};
+        timespec ts { waitNs / 1000000000LL, waitNs % 1000000000LL };
         const int rc = ppoll(fds, nfds, waitNs < 0 ? nullptr : &ts, nullptr);
         if (rc < 0) {
             if (errno == EINTR)
@@ -377,7 +377,7 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
         if (listenIdx >= 0 && (fds[listenIdx].revents & POLLIN)) {
             const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0 && clients.size() < kMaxClients)
-                clients.push_back({fd, {}});
+                clients.push_back({ fd, {} });
             else if (fd >= 0)
                 ::close(fd);
         }
@@ -404,7 +404,7 @@ int runEmulatorLine(XelEmulator &emulator, const EmuLineOptions &options)
             }
         }
         clients.erase(std::remove_if(clients.begin(), clients.end(), [](const ControlClient &c) { return c.fd < 0; }),
-                      clients.end());
+            clients.end());
     }
     for (const ControlClient &c : clients)
         ::close(c.fd);

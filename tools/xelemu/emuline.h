@@ -15,7 +15,7 @@ namespace exel {
 
 struct EmuLineOptions {
     std::optional<WireSettings> pacing; // pace at this line rate; none = memory speed
-    QString deviceDir;                  // publish COM<comNumber> here (empty: don't)
+    QString deviceDir; // publish COM<comNumber> here (empty: don't)
     int comNumber = 0;
     FILE *log = stderr;
     bool readStdin = true; // control commands from standard input

@@ -52,7 +52,12 @@ Control commands on standard input or the control socket (one per line,
   fault KIND [COUNT] [MS], rate KIND P, fault clear, route ADDR LEVEL OUT IN,
   lock ADDR OUT on|off|toggle, flag ADDR LEVEL OUT on|off, preset diagonal|clear,
   dump, info, hangup, reopen, quit.
-Fault kinds: silence, badsum, garbage, partial, slow, hangup.)";
+Faults: silence (no answer), badsum (the answer with a wrong checksum; short
+answers grow one), garbage (random text and a wrong checksum), partial (the
+first half of the answer, no line end), slow (the answer after --slow-ms),
+hangup (the pseudo-terminal is closed; "reopen" opens a new one).
+The per-level status flag of a Y answer is 0 unless set with "flag".
+Wire numbers have three digits: outputs and inputs past 999 are unreachable.)";
 
 } // namespace
 
@@ -65,28 +70,28 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("config"), QStringLiteral("Configuration file describing the router."));
     const QCommandLineOption settingsOpt(QStringLiteral("settings"),
-                                         QStringLiteral("Pace answers at this line rate, e.g. 9600,N,8,2."),
-                                         QStringLiteral("baud,parity,data,stop"));
+        QStringLiteral("Pace answers at this line rate, e.g. 9600,N,8,2."), QStringLiteral("baud,parity,data,stop"));
     const QCommandLineOption deviceDirOpt(QStringLiteral("device-dir"),
-                                          QStringLiteral("Place a link COM<n> to the pseudo-terminal in this folder."),
-                                          QStringLiteral("dir"));
-    const QCommandLineOption comOpt(QStringLiteral("com"), QStringLiteral("Port number n for --device-dir (default 1)."),
-                                    QStringLiteral("n"), QStringLiteral("1"));
+        QStringLiteral("Place a link COM<n> to the pseudo-terminal in this folder."), QStringLiteral("dir"));
+    const QCommandLineOption comOpt(QStringLiteral("com"),
+        QStringLiteral("Port number n for --device-dir (default 1)."), QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption faultOpt(QStringLiteral("fault"),
-                                      QStringLiteral("Give answers this fault with probability P (repeatable)."),
-                                      QStringLiteral("kind=P"));
-    const QCommandLineOption seedOpt(QStringLiteral("seed"), QStringLiteral("Seed of the fault draws."), QStringLiteral("n"));
-    const QCommandLineOption slowOpt(QStringLiteral("slow-ms"), QStringLiteral("Delay of a slow answer (default 2500)."),
-                                     QStringLiteral("ms"));
-    const QCommandLineOption logOpt(QStringLiteral("log"), QStringLiteral("Append the command log to this file instead of standard error."),
-                                    QStringLiteral("file"));
-    const QCommandLineOption diagonalOpt(QStringLiteral("diagonal"),
-                                         QStringLiteral("Start with every output routed from the same-numbered input."));
-    const QCommandLineOption noStdinOpt(QStringLiteral("no-console"), QStringLiteral("Do not read control commands from standard input."));
+        QStringLiteral("Give answers this fault with probability P (repeatable)."), QStringLiteral("kind=P"));
+    const QCommandLineOption seedOpt(
+        QStringLiteral("seed"), QStringLiteral("Seed of the fault draws."), QStringLiteral("n"));
+    const QCommandLineOption slowOpt(
+        QStringLiteral("slow-ms"), QStringLiteral("Delay of a slow answer (default 2500)."), QStringLiteral("ms"));
+    const QCommandLineOption logOpt(QStringLiteral("log"),
+        QStringLiteral("Append the command log to this file instead of standard error."), QStringLiteral("file"));
+    const QCommandLineOption diagonalOpt(
+        QStringLiteral("diagonal"), QStringLiteral("Start with every output routed from the same-numbered input."));
+    const QCommandLineOption noStdinOpt(
+        QStringLiteral("no-console"), QStringLiteral("Do not read control commands from standard input."));
     const QCommandLineOption socketOpt(QStringLiteral("control-socket"),
-                                       QStringLiteral("Also take control commands on this Unix socket (socat - UNIX-CONNECT:path)."),
-                                       QStringLiteral("path"));
-    parser.addOptions({settingsOpt, deviceDirOpt, comOpt, faultOpt, seedOpt, slowOpt, logOpt, diagonalOpt, noStdinOpt, socketOpt});
+        QStringLiteral("Also take control commands on this Unix socket (socat - UNIX-CONNECT:path)."),
+        QStringLiteral("path"));
+    parser.addOptions(
+        { settingsOpt, deviceDirOpt, comOpt, faultOpt, seedOpt, slowOpt, logOpt, diagonalOpt, noStdinOpt, socketOpt });
     parser.process(app);
 
     auto fail = [](const QString &why) {
@@ -124,7 +129,8 @@ int main(int argc, char **argv)
         bool ok = false;
         const double p = eq > 0 ? spec.mid(eq + 1).toDouble(&ok) : 0.0;
         if (eq <= 0 || !exel::emuFaultFromName(spec.left(eq), f) || !ok || p < 0.0 || p > 1.0)
-            return fail(QStringLiteral("--fault takes kind=P, kind one of silence, badsum, garbage, partial, slow, hangup and P from 0 to 1"));
+            return fail(QStringLiteral(
+                "--fault takes kind=P, kind one of silence, badsum, garbage, partial, slow, hangup and P from 0 to 1"));
         emulator.setFaultRate(f, p);
     }
     if (parser.isSet(seedOpt))

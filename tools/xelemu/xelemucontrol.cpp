@@ -60,7 +60,8 @@ EmuControlResult XelEmulator::control(const QString &line)
         }
         EmuFault f;
         if (w.size() < 2 || !emuFaultFromName(w[1], f))
-            return err(QStringLiteral("fault KIND [COUNT] [MS]; KIND is silence, badsum, garbage, partial, slow or hangup"));
+            return err(
+                QStringLiteral("fault KIND [COUNT] [MS]; KIND is silence, badsum, garbage, partial, slow or hangup"));
         int count = 1;
         if (w.size() >= 3 && (!toInt(w[2], count) || count < 0))
             return err(QStringLiteral("COUNT must be 0 or more"));
@@ -210,7 +211,12 @@ QStringList XelEmulator::dump() const
             for (int o = 0; o < t.outputs; ++o) {
                 const size_t k = static_cast<size_t>(o);
                 if (t.input[k] != 0 || t.flag[k])
-                    out << QStringLiteral("X %1 %2 %3 %4 %5").arg(c.address).arg(l + 1).arg(o + 1).arg(t.input[k]).arg(t.flag[k] ? 1 : 0);
+                    out << QStringLiteral("X %1 %2 %3 %4 %5")
+                               .arg(c.address)
+                               .arg(l + 1)
+                               .arg(o + 1)
+                               .arg(t.input[k])
+                               .arg(t.flag[k] ? 1 : 0);
             }
         }
     }
@@ -238,7 +244,11 @@ QStringList XelEmulator::summary() const
         for (size_t l = 0; l < c.levels.size(); ++l) {
             const LevelTable &t = c.levels[l];
             if (t.defined)
-                out << QStringLiteral("  level %1 %2: %3 inputs, %4 outputs").arg(l + 1).arg(t.name).arg(t.inputs).arg(t.outputs);
+                out << QStringLiteral("  level %1 %2: %3 inputs, %4 outputs")
+                           .arg(l + 1)
+                           .arg(t.name)
+                           .arg(t.inputs)
+                           .arg(t.outputs);
             else
                 out << QStringLiteral("  level %1: not described (reported as unrouted)").arg(l + 1);
         }

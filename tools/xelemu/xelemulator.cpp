@@ -10,7 +10,7 @@ namespace exel {
 
 namespace {
 
-const char *const kFaultNames[kEmuFaultCount] = {"silence", "badsum", "garbage", "partial", "slow", "hangup"};
+const char *const kFaultNames[kEmuFaultCount] = { "silence", "badsum", "garbage", "partial", "slow", "hangup" };
 
 // Short acknowledgements travel without checksum: one character and the line end.
 QString ack(char c)
@@ -80,7 +80,7 @@ XelEmulator::XelEmulator(const StatandConfig &model)
         m_controllers.push_back(std::move(c));
     }
     // Model level index -> (controller, controller level), for the item tables below.
-    std::vector<std::pair<int, int>> where(static_cast<size_t>(model.levelCount()), {-1, -1});
+    std::vector<std::pair<int, int>> where(static_cast<size_t>(model.levelCount()), { -1, -1 });
     for (int l = 0; l < model.levelCount(); ++l) {
         const LevelRecord &rec = model.level(l);
         for (size_t ci = 0; ci < m_controllers.size(); ++ci) {
@@ -98,7 +98,7 @@ XelEmulator::XelEmulator(const StatandConfig &model)
             t.input.assign(static_cast<size_t>(std::max<int>(rec.numOutputs, 0)), 0);
             t.flag.assign(t.input.size(), false);
             c.outputs = std::max(c.outputs, t.outputs);
-            where[static_cast<size_t>(l)] = {static_cast<int>(ci), rec.levelNumber};
+            where[static_cast<size_t>(l)] = { static_cast<int>(ci), rec.levelNumber };
             break;
         }
     }
@@ -174,7 +174,9 @@ std::vector<EmuReply> XelEmulator::receive(const QByteArray &bytes)
             continue;
         if (m_pending.size() >= kMaxRequestChars) {
             // No request is this long: skip to the next line end instead of growing.
-            log(QStringLiteral("rx %1... ignored: longer than %2 characters").arg(printable(m_pending.left(40))).arg(kMaxRequestChars));
+            log(QStringLiteral("rx %1... ignored: longer than %2 characters")
+                    .arg(printable(m_pending.left(40)))
+                    .arg(kMaxRequestChars));
             m_discarding = true;
             m_pending.clear();
             continue;
@@ -242,7 +244,8 @@ EmuReply XelEmulator::handleLine(const QByteArray &line)
     } else {
         Controller *c = controllerFor(prefix, p > 0);
         if (!c) {
-            log(QStringLiteral("rx %1 ignored: no controller at address %2").arg(shown, p > 0 ? prefix : QStringLiteral("0")));
+            log(QStringLiteral("rx %1 ignored: no controller at address %2")
+                    .arg(shown, p > 0 ? prefix : QStringLiteral("0")));
             return {};
         }
         if (command.startsWith(QLatin1Char('Y')))
@@ -255,8 +258,9 @@ EmuReply XelEmulator::handleLine(const QByteArray &line)
             answer = answerLockToggle(*c, QStringView(command).sliced(2));
         else if (command == QLatin1String("KCI"))
             answer = answerIdentity(*c);
-        else if (command == QLatin1String("KQLEV") || command == QLatin1String("KQDST") || command == QLatin1String("KQSRC")
-                 || command == QLatin1String("KQRTY") || command == QLatin1String("KQSTL"))
+        else if (command == QLatin1String("KQLEV") || command == QLatin1String("KQDST")
+            || command == QLatin1String("KQSRC") || command == QLatin1String("KQRTY")
+            || command == QLatin1String("KQSTL"))
             answer = startQuery(*c, command.sliced(2));
         else
             answer = ack('E');
@@ -325,8 +329,8 @@ QString XelEmulator::answerTake(Controller &c, QStringView args)
     // Checked first, applied after: a take is all or nothing.
     for (qsizetype g = 0; g < groups; ++g) {
         if (inputs[static_cast<size_t>(g)] > 0)
-            c.levels[static_cast<size_t>(g)].input[static_cast<size_t>(output - 1)] =
-                static_cast<int16_t>(inputs[static_cast<size_t>(g)]);
+            c.levels[static_cast<size_t>(g)].input[static_cast<size_t>(output - 1)]
+                = static_cast<int16_t>(inputs[static_cast<size_t>(g)]);
     }
     return ack('G');
 }
@@ -486,7 +490,7 @@ EmuReply XelEmulator::deliver(const QString &answer)
     // Either way the line ends in a checksum that cannot match its text.
     auto wrongSum = [](const QByteArray &body) {
         const int sum = (HublinkChecksum(QString::fromLatin1(body)) + 1) % 256;
-        return QByteArray{static_cast<char>('0' + (sum >> 4)), static_cast<char>('0' + (sum & 0x0F))};
+        return QByteArray { static_cast<char>('0' + (sum >> 4)), static_cast<char>('0' + (sum & 0x0F)) };
     };
     if (drawFault(EmuFault::Garbage)) {
         log(QStringLiteral("   fault: garbage"));

@@ -20,12 +20,12 @@ namespace exel {
 
 // Faults the emulator can put on its answers.
 enum class EmuFault {
-    Silence,     // no answer at all
+    Silence, // no answer at all
     BadChecksum, // the answer with a checksum that does not match
-    Garbage,     // random characters and a line end instead of the answer
-    Partial,     // the first part of the answer, without line end
-    Slow,        // the answer, after the slow delay
-    Hangup,      // no answer; the line is closed
+    Garbage, // random characters and a line end instead of the answer
+    Partial, // the first part of the answer, without line end
+    Slow, // the answer, after the slow delay
+    Hangup, // no answer; the line is closed
 };
 constexpr int kEmuFaultCount = 6;
 
@@ -36,9 +36,9 @@ bool emuFaultFromName(const QString &name, EmuFault &fault);
 
 // What to do for one request line.
 struct EmuReply {
-    QByteArray bytes;   // to send; empty = silence
-    int delayMs = 0;    // wait this long before sending
-    bool hangup = false;// close the line instead of answering
+    QByteArray bytes; // to send; empty = silence
+    int delayMs = 0; // wait this long before sending
+    bool hangup = false; // close the line instead of answering
 };
 
 // Result of one control command line.
@@ -146,10 +146,10 @@ private:
     bool m_hasLastAnswer = false;
     QStringList m_query;
     int m_queryNext = 0;
-    std::array<int, kEmuFaultCount> m_faultCount{};
-    std::array<double, kEmuFaultCount> m_faultRate{};
+    std::array<int, kEmuFaultCount> m_faultCount {};
+    std::array<double, kEmuFaultCount> m_faultRate {};
     int m_slowMs = kDefaultSlowMs;
-    std::mt19937 m_rng{20261208u};
+    std::mt19937 m_rng { 20261208u };
     std::function<void(const QString &)> m_log;
 };
 

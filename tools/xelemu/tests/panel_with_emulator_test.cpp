@@ -54,14 +54,14 @@ TEST(PanelWithEmulator, auto_configuration_rebuilds_the_controllers_router)
     EXPECT_EQ(m.LevelName(2), QStringLiteral("TC"));
     auto src = [&](const char *name) { return m.SourceNumbers(m.FindSource(QString::fromLatin1(name))); };
     auto dst = [&](const char *name) { return m.DestinationNumbers(m.FindDestination(QString::fromLatin1(name))); };
-    EXPECT_EQ(src("CAM1"), (std::vector<int16_t>{0, 0, 0}));
-    EXPECT_EQ(src("VTR"), (std::vector<int16_t>{2, 2, -1}));
-    EXPECT_EQ(src("TIE"), (std::vector<int16_t>{6, 6, 6}));
-    EXPECT_EQ(dst("MON1"), (std::vector<int16_t>{0, 0, 0}));
-    EXPECT_EQ(dst("TIE"), (std::vector<int16_t>{8, 8, 8}));
+    EXPECT_EQ(src("CAM1"), (std::vector<int16_t> { 0, 0, 0 }));
+    EXPECT_EQ(src("VTR"), (std::vector<int16_t> { 2, 2, -1 }));
+    EXPECT_EQ(src("TIE"), (std::vector<int16_t> { 6, 6, 6 }));
+    EXPECT_EQ(dst("MON1"), (std::vector<int16_t> { 0, 0, 0 }));
+    EXPECT_EQ(dst("TIE"), (std::vector<int16_t> { 8, 8, 8 }));
     // A source numbered apart on one level comes back through its extra-level
     // record under its first number: the query records carry one number per source.
-    EXPECT_EQ(src("CAM2"), (std::vector<int16_t>{1, 1, -1}));
+    EXPECT_EQ(src("CAM2"), (std::vector<int16_t> { 1, 1, -1 }));
     EXPECT_EQ(m.FindSource(QStringLiteral("XCAM")), -1); // on the other controller
     // Every question the run asked went out unprefixed, to address 0.
     for (const QString &c : link.sent())
@@ -107,7 +107,7 @@ TEST(PanelWithEmulator, polling_follows_routes_and_locks_made_by_another_panel)
 
     poller.PollDestination(mon1);
     // MON1 is output 1 on all three levels of one controller: one question.
-    EXPECT_EQ(link.sent(), QStringList{QStringLiteral("Y001")});
+    EXPECT_EQ(link.sent(), QStringList { QStringLiteral("Y001") });
     EXPECT_EQ(model.Status(vid, mon1).source, model.FindSource(QStringLiteral("VTR")));
     EXPECT_EQ(model.Status(aud, mon1).source, model.FindSource(QStringLiteral("CAM2"))); // input 5 on AUD
     EXPECT_NE(model.Status(aud, mon1).flag, 0);
@@ -119,11 +119,11 @@ TEST(PanelWithEmulator, polling_follows_routes_and_locks_made_by_another_panel)
     EXPECT_FALSE(model.Locked(mon1));
 
     // A take from this panel lands in the emulator's table, level by level.
-    EXPECT_EQ(link.CPUHCmd(0, 3, 0, {0, -1, -1}), QStringLiteral("G"));
+    EXPECT_EQ(link.CPUHCmd(0, 3, 0, { 0, -1, -1 }), QStringLiteral("G"));
     EXPECT_EQ(emu.crosspoint(0, 1, 1), 1);
     EXPECT_EQ(emu.crosspoint(0, 2, 1), 5);
     // On a locked output the controller refuses; the link asks once more.
     const qsizetype before = link.sent().size();
-    EXPECT_EQ(link.CPUHCmd(0, 3, 8, {0, 0, 0}), QStringLiteral("L"));
+    EXPECT_EQ(link.CPUHCmd(0, 3, 8, { 0, 0, 0 }), QStringLiteral("L"));
     EXPECT_EQ(link.sent().size(), before + 2);
 }

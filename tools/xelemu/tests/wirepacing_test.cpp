@@ -21,8 +21,8 @@ TEST(WireSettings, bits_per_character_of_common_settings)
         const char *text;
         double bits;
     };
-    const Case cases[] = {{"9600,N,8,2", 11.0}, {"9600,N,8,1", 10.0}, {"19200,E,7,1", 10.0},
-                          {"1200,o,8,1.5", 11.5}, {" 300 , M , 5 , 2 ", 9.0}};
+    const Case cases[] = { { "9600,N,8,2", 11.0 }, { "9600,N,8,1", 10.0 }, { "19200,E,7,1", 10.0 },
+        { "1200,o,8,1.5", 11.5 }, { " 300 , M , 5 , 2 ", 9.0 } };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
         WireSettings s;
@@ -39,8 +39,8 @@ TEST(WireSettings, bits_per_character_of_common_settings)
 
 TEST(WireSettings, malformed_settings_are_refused_and_leave_the_old_ones)
 {
-    for (const char *bad : {"", "9600", "9600,N,8", "9600,X,8,2", "9600,N,9,2", "9600,N,8,3", "0,N,8,2", "fast,N,8,2",
-                            "9600,N,8,2,1", "9600,NN,8,2"}) {
+    for (const char *bad : { "", "9600", "9600,N,8", "9600,X,8,2", "9600,N,9,2", "9600,N,8,3", "0,N,8,2", "fast,N,8,2",
+             "9600,N,8,2,1", "9600,NN,8,2" }) {
         SCOPED_TRACE(bad);
         WireSettings s;
         s.baud = 1234;
@@ -54,15 +54,15 @@ TEST(WireSettings, malformed_settings_are_refused_and_leave_the_old_ones)
 TEST(XelemuProgramPacing, paced_answers_take_at_least_their_time_on_the_wire)
 {
     QProcess proc;
-    proc.start(QStringLiteral(XELEMU_BINARY), {QStringLiteral("--settings"), QStringLiteral("1200,N,8,2"), QStringLiteral("--log"),
-                                                QStringLiteral("/dev/null"),
-                                                test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg")});
+    proc.start(QStringLiteral(XELEMU_BINARY),
+        { QStringLiteral("--settings"), QStringLiteral("1200,N,8,2"), QStringLiteral("--log"),
+            QStringLiteral("/dev/null"), test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg") });
     ASSERT_TRUE(proc.waitForStarted());
     ASSERT_TRUE(proc.waitForReadyRead(5000));
     const QByteArray path = proc.readLine().trimmed();
     const int fd = open(path.constData(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    termios t{};
+    termios t {};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
     tcsetattr(fd, TCSANOW, &t);
@@ -74,7 +74,7 @@ TEST(XelemuProgramPacing, paced_answers_take_at_least_their_time_on_the_wire)
     QByteArray got;
     int reads = 0;
     while (!got.endsWith("\r\n")) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         ASSERT_EQ(poll(&p, 1, 3000), 1);
         char buf[64];
         const ssize_t n = read(fd, buf, sizeof buf);

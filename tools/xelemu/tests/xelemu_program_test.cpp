@@ -26,7 +26,7 @@ QByteArray readLine(int fd, int timeoutMs = 3000)
 {
     QByteArray got;
     while (!got.endsWith("\r\n")) {
-        pollfd p{fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (poll(&p, 1, timeoutMs) <= 0)
             break;
         char buf[256];
@@ -54,9 +54,9 @@ TEST(XelemuProgram, answers_status_and_take_on_its_pty_and_publishes_com_link)
     QTemporaryDir devices;
     QProcess proc;
     proc.start(QStringLiteral(XELEMU_BINARY),
-               {QStringLiteral("--device-dir"), devices.path(), QStringLiteral("--com"), QStringLiteral("2"),
-                QStringLiteral("--log"), devices.filePath(QStringLiteral("rx.log")),
-                test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg")});
+        { QStringLiteral("--device-dir"), devices.path(), QStringLiteral("--com"), QStringLiteral("2"),
+            QStringLiteral("--log"), devices.filePath(QStringLiteral("rx.log")),
+            test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg") });
     ASSERT_TRUE(proc.waitForStarted());
     const QString path = stdoutLine(proc);
     ASSERT_TRUE(path.startsWith(QStringLiteral("/dev/pts/"))) << path.toStdString();
@@ -64,7 +64,7 @@ TEST(XelemuProgram, answers_status_and_take_on_its_pty_and_publishes_com_link)
 
     const int fd = open(devices.filePath(QStringLiteral("COM2")).toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    termios t{};
+    termios t {};
     tcgetattr(fd, &t);
     cfmakeraw(&t);
     tcsetattr(fd, TCSANOW, &t);
@@ -80,7 +80,7 @@ TEST(XelemuProgram, answers_status_and_take_on_its_pty_and_publishes_com_link)
     HublinkStatus s;
     ErrorInfo err;
     ASSERT_TRUE(HublinkDecodeStatus(a.body, s, err));
-    EXPECT_EQ(s.intSrc, (std::vector<int16_t>{1, 2, -1, 0}));
+    EXPECT_EQ(s.intSrc, (std::vector<int16_t> { 1, 2, -1, 0 }));
 
     // The router as the emulator holds it, not as a panel believes it.
     proc.write("dump\n");
@@ -90,7 +90,8 @@ TEST(XelemuProgram, answers_status_and_take_on_its_pty_and_publishes_com_link)
         ASSERT_FALSE(l.isEmpty());
         dump << l;
     }
-    EXPECT_EQ(dump, (QStringList{QStringLiteral("X 0 1 4 2 0"), QStringLiteral("X 0 2 4 3 0"), QStringLiteral("END")}));
+    EXPECT_EQ(
+        dump, (QStringList { QStringLiteral("X 0 1 4 2 0"), QStringLiteral("X 0 2 4 3 0"), QStringLiteral("END") }));
 
     proc.write("quit\n");
     EXPECT_TRUE(proc.waitForFinished(5000));
@@ -105,7 +106,8 @@ TEST(XelemuProgram, answers_status_and_take_on_its_pty_and_publishes_com_link)
 TEST(XelemuProgram, hangup_closes_the_line_the_panel_holds)
 {
     QProcess proc;
-    proc.start(QStringLiteral(XELEMU_BINARY), {test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg")});
+    proc.start(
+        QStringLiteral(XELEMU_BINARY), { test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg") });
     ASSERT_TRUE(proc.waitForStarted());
     const QString path = stdoutLine(proc);
     const int fd = open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -113,7 +115,7 @@ TEST(XelemuProgram, hangup_closes_the_line_the_panel_holds)
     proc.write("hangup\n");
     EXPECT_EQ(stdoutLine(proc), QStringLiteral("OK hanging up"));
     EXPECT_EQ(stdoutLine(proc), QStringLiteral("HANGUP"));
-    pollfd p{fd, POLLIN, 0};
+    pollfd p { fd, POLLIN, 0 };
     ASSERT_EQ(poll(&p, 1, 2000), 1);
     EXPECT_TRUE(p.revents & (POLLHUP | POLLERR));
     close(fd);
@@ -124,7 +126,7 @@ TEST(XelemuProgram, hangup_closes_the_line_the_panel_holds)
 TEST(XelemuProgram, unreadable_configuration_is_refused_with_a_reason)
 {
     QProcess proc;
-    proc.start(QStringLiteral(XELEMU_BINARY), {QStringLiteral("/nonexistent/router.cfg")});
+    proc.start(QStringLiteral(XELEMU_BINARY), { QStringLiteral("/nonexistent/router.cfg") });
     ASSERT_TRUE(proc.waitForFinished(5000));
     EXPECT_EQ(proc.exitCode(), 2);
     EXPECT_TRUE(proc.readAllStandardError().contains("Unable to Open"));
@@ -135,14 +137,14 @@ TEST(XelemuProgram, control_socket_changes_the_router_while_the_console_is_off)
     QTemporaryDir dir;
     const QString sockPath = dir.filePath(QStringLiteral("ctl"));
     QProcess proc;
-    proc.start(QStringLiteral(XELEMU_BINARY), {QStringLiteral("--no-console"), QStringLiteral("--control-socket"), sockPath,
-                                                QStringLiteral("--log"), QStringLiteral("/dev/null"),
-                                                test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg")});
+    proc.start(QStringLiteral(XELEMU_BINARY),
+        { QStringLiteral("--no-console"), QStringLiteral("--control-socket"), sockPath, QStringLiteral("--log"),
+            QStringLiteral("/dev/null"), test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg") });
     ASSERT_TRUE(proc.waitForStarted());
     ASSERT_FALSE(stdoutLine(proc).isEmpty()); // the socket listens before the path is printed
 
     const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un addr{};
+    sockaddr_un addr {};
     addr.sun_family = AF_UNIX;
     const QByteArray p = sockPath.toLocal8Bit();
     memcpy(addr.sun_path, p.constData(), static_cast<size_t>(p.size()));
@@ -151,7 +153,7 @@ TEST(XelemuProgram, control_socket_changes_the_router_while_the_console_is_off)
     ASSERT_EQ(write(s, cmds, sizeof cmds - 1), static_cast<ssize_t>(sizeof cmds - 1));
     QByteArray got;
     while (!got.endsWith("END\n")) {
-        pollfd pf{s, POLLIN, 0};
+        pollfd pf { s, POLLIN, 0 };
         ASSERT_EQ(poll(&pf, 1, 3000), 1);
         char buf[256];
         const ssize_t n = read(s, buf, sizeof buf);

@@ -15,14 +15,16 @@ StatandConfig routerModel()
 {
     StatandConfig model;
     QString error;
-    EXPECT_TRUE(XelEmulator::loadModel(test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg"), model, error))
+    EXPECT_TRUE(
+        XelEmulator::loadModel(test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg"), model, error))
         << error.toStdString();
     return model;
 }
 
 class XelEmulatorTest : public ::testing::Test {
 protected:
-    XelEmulatorTest() : emu(routerModel())
+    XelEmulatorTest()
+        : emu(routerModel())
     {
         emu.setLogger([this](const QString &l) { logLines << l; });
     }
@@ -53,12 +55,13 @@ protected:
 
 TEST_F(XelEmulatorTest, status_of_an_unrouted_output_reads_as_no_source_on_every_level)
 {
-    EXPECT_EQ(ask(QStringLiteral("Y001")), QByteArray("00100000000000") + HublinkChecksumChars(u"00100000000000").toLatin1() + "\r\n");
+    EXPECT_EQ(ask(QStringLiteral("Y001")),
+        QByteArray("00100000000000") + HublinkChecksumChars(u"00100000000000").toLatin1() + "\r\n");
     HublinkStatus s;
     ErrorInfo err;
     ASSERT_TRUE(HublinkDecodeStatus(answer(QStringLiteral("Y001")), s, err));
     EXPECT_EQ(s.levels, 3);
-    EXPECT_EQ(s.intSrc, (std::vector<int16_t>{-1, -1, -1, 0}));
+    EXPECT_EQ(s.intSrc, (std::vector<int16_t> { -1, -1, -1, 0 }));
 }
 
 TEST_F(XelEmulatorTest, take_then_status_reports_the_inputs_per_level)
@@ -73,16 +76,16 @@ TEST_F(XelEmulatorTest, take_then_status_reports_the_inputs_per_level)
     HublinkStatus s;
     ErrorInfo err;
     ASSERT_TRUE(HublinkDecodeStatus(answer(QStringLiteral("Y005")), s, err));
-    EXPECT_EQ(s.intSrc, (std::vector<int16_t>{2, 15, -1, 0}));
+    EXPECT_EQ(s.intSrc, (std::vector<int16_t> { 2, 15, -1, 0 }));
 }
 
 TEST_F(XelEmulatorTest, take_out_of_range_is_refused_and_changes_nothing)
 {
     ASSERT_TRUE(emu.setCrosspoint(0, 1, 11, 4));
     EXPECT_EQ(ask(QStringLiteral("H011001017")), QByteArray("E\r\n")); // AUD has 16 inputs
-    EXPECT_EQ(emu.crosspoint(0, 1, 11), 4);                            // level 1 untouched
+    EXPECT_EQ(emu.crosspoint(0, 1, 11), 4); // level 1 untouched
     EXPECT_EQ(ask(QStringLiteral("H011000000001")), QByteArray("E\r\n")); // TC has 10 outputs
-    EXPECT_EQ(ask(QStringLiteral("H013001")), QByteArray("E\r\n"));       // no output 13
+    EXPECT_EQ(ask(QStringLiteral("H013001")), QByteArray("E\r\n")); // no output 13
     EXPECT_EQ(ask(QStringLiteral("H001001001001001")), QByteArray("E\r\n")); // four groups, three levels
     EXPECT_EQ(ask(QStringLiteral("H00100")), QByteArray("E\r\n"));
     EXPECT_EQ(ask(QStringLiteral("H000001")), QByteArray("E\r\n"));
@@ -97,7 +100,7 @@ TEST_F(XelEmulatorTest, output_beyond_a_narrower_level_reports_none_there)
     HublinkStatus s;
     ErrorInfo err;
     ASSERT_TRUE(HublinkDecodeStatus(answer(QStringLiteral("Y012")), s, err));
-    EXPECT_EQ(s.intSrc, (std::vector<int16_t>{7, -1, -1, 0}));
+    EXPECT_EQ(s.intSrc, (std::vector<int16_t> { 7, -1, -1, 0 }));
 }
 
 TEST_F(XelEmulatorTest, lock_toggle_shows_in_lock_table_and_blocks_takes)
@@ -137,7 +140,7 @@ TEST_F(XelEmulatorTest, prefix_selects_the_controller_and_unknown_addresses_stay
 TEST(XelEmulatorPrefix, without_prefix_the_only_controller_answers_wherever_it_sits)
 {
     StatandConfig model;
-    LoadConfigLines(model, {QStringLiteral("CTL,ONE,5,1"), QStringLiteral("LVL,V,ONE,1,4,4")}, QStringLiteral("T"));
+    LoadConfigLines(model, { QStringLiteral("CTL,ONE,5,1"), QStringLiteral("LVL,V,ONE,1,4,4") }, QStringLiteral("T"));
     XelEmulator emu(model);
     EXPECT_FALSE(emu.receive(HublinkFrame(u"Y001").toLatin1()).empty());
     EXPECT_FALSE(emu.receive(HublinkFrame(u"5Y001").toLatin1()).empty());
@@ -177,7 +180,7 @@ TEST_F(XelEmulatorTest, status_flags_pack_two_levels_per_character)
     HublinkStatus s;
     ErrorInfo err;
     ASSERT_TRUE(HublinkDecodeStatus(answer(QStringLiteral("Y002")), s, err));
-    EXPECT_EQ(s.bolErr, (std::vector<bool>{true, true, true, false}));
+    EXPECT_EQ(s.bolErr, (std::vector<bool> { true, true, true, false }));
 }
 
 TEST(XelEmulatorLayout, status_answers_decode_to_every_level_count)
@@ -185,7 +188,7 @@ TEST(XelEmulatorLayout, status_answers_decode_to_every_level_count)
     // One controller of n levels: level i routes output 1 from input i, odd levels flagged.
     for (int n = 1; n <= 40; ++n) {
         SCOPED_TRACE(n);
-        QStringList lines{QStringLiteral("CTL,C,0,%1").arg(n)};
+        QStringList lines { QStringLiteral("CTL,C,0,%1").arg(n) };
         for (int i = 1; i <= n; ++i)
             lines << QStringLiteral("LVL,L%1,C,%1,64,4").arg(i);
         StatandConfig model;
@@ -221,11 +224,12 @@ TEST_F(XelEmulatorTest, level_query_continues_with_kq_until_the_last_record)
 
 TEST_F(XelEmulatorTest, source_destination_tie_and_extra_level_records)
 {
-    QStringList src{answer(QStringLiteral("KQSRC"))};
+    QStringList src { answer(QStringLiteral("KQSRC")) };
     while (src.last().startsWith(QStringLiteral("K*M*")))
         src << answer(QStringLiteral("KQ"));
-    EXPECT_EQ(src, (QStringList{QStringLiteral("K*M*D*(SRC,CAM1,1,1,1,1)"), QStringLiteral("K*M*D*(SRC,CAM2,2,2,,)"),
-                                QStringLiteral("K*E*D*(SRC,VTR,3,3,3,)")}));
+    EXPECT_EQ(src,
+        (QStringList { QStringLiteral("K*M*D*(SRC,CAM1,1,1,1,1)"), QStringLiteral("K*M*D*(SRC,CAM2,2,2,,)"),
+            QStringLiteral("K*E*D*(SRC,VTR,3,3,3,)") }));
     EXPECT_EQ(answer(QStringLiteral("KQDST")), QStringLiteral("K*E*D*(DST,MON1,1,1,1,1)"));
     EXPECT_EQ(answer(QStringLiteral("KQRTY")), QStringLiteral("K*E*D*(RTY,TIE,7,9)"));
     EXPECT_EQ(answer(QStringLiteral("KQSTL")), QStringLiteral("K*E*D*(STL,CAM2,AUD)"));
@@ -239,8 +243,10 @@ TEST_F(XelEmulatorTest, qsr_repeats_the_last_answer_even_after_a_damaged_one)
     emu.injectFault(EmuFault::Garbage, 1);
     const QByteArray damaged = ask(QStringLiteral("KQ"));
     EXPECT_EQ(HublinkCheckAnswer(QString::fromLatin1(damaged)).kind, HublinkAnswer::Kind::Bad);
-    EXPECT_EQ(HublinkCheckAnswer(QString::fromLatin1(ask(QStringLiteral("QSR")))).body, QStringLiteral("K*M*D*(LEV,AUD,2)"));
-    EXPECT_EQ(HublinkCheckAnswer(QString::fromLatin1(ask(QStringLiteral("QSR")))).body, QStringLiteral("K*M*D*(LEV,AUD,2)"));
+    EXPECT_EQ(
+        HublinkCheckAnswer(QString::fromLatin1(ask(QStringLiteral("QSR")))).body, QStringLiteral("K*M*D*(LEV,AUD,2)"));
+    EXPECT_EQ(
+        HublinkCheckAnswer(QString::fromLatin1(ask(QStringLiteral("QSR")))).body, QStringLiteral("K*M*D*(LEV,AUD,2)"));
     EXPECT_EQ(answer(QStringLiteral("KQ")), QStringLiteral("K*E*D*(LEV,TC,3)"));
     EXPECT_NE(first, damaged);
 }
@@ -296,7 +302,7 @@ TEST_F(XelEmulatorTest, fault_rates_apply_per_answer_until_cleared)
 
 TEST_F(XelEmulatorTest, control_commands_change_the_router_as_another_panel_would)
 {
-    EXPECT_EQ(emu.control(QStringLiteral("route 0 2 4 9")).lines, QStringList{QStringLiteral("OK")});
+    EXPECT_EQ(emu.control(QStringLiteral("route 0 2 4 9")).lines, QStringList { QStringLiteral("OK") });
     EXPECT_EQ(emu.crosspoint(0, 2, 4), 9);
     EXPECT_TRUE(emu.control(QStringLiteral("route 0 2 4 17")).lines.last().startsWith(QStringLiteral("ERR")));
     EXPECT_TRUE(emu.control(QStringLiteral("route 0 4 1 1")).lines.last().startsWith(QStringLiteral("ERR")));
@@ -306,7 +312,8 @@ TEST_F(XelEmulatorTest, control_commands_change_the_router_as_another_panel_woul
     EXPECT_EQ(emu.control(QStringLiteral("lock 3 2 on")).lines.last(), QStringLiteral("OK locked"));
     EXPECT_EQ(emu.control(QStringLiteral("flag 0 1 1 on")).lines.last(), QStringLiteral("OK"));
     EXPECT_EQ(emu.control(QStringLiteral("dump")).lines,
-              (QStringList{QStringLiteral("X 0 1 1 0 1"), QStringLiteral("X 0 2 4 9 0"), QStringLiteral("L 3 2"), QStringLiteral("END")}));
+        (QStringList { QStringLiteral("X 0 1 1 0 1"), QStringLiteral("X 0 2 4 9 0"), QStringLiteral("L 3 2"),
+            QStringLiteral("END") }));
     EXPECT_EQ(emu.control(QStringLiteral("fault silence 1")).lines.last().left(2), QStringLiteral("OK"));
     EXPECT_TRUE(ask(QStringLiteral("WS")).isEmpty());
     EXPECT_TRUE(emu.control(QStringLiteral("fault sulk")).lines.last().startsWith(QStringLiteral("ERR")));
