@@ -167,7 +167,7 @@ void XelCfg::configureView(QTableView *view, XelCfgGridPage *page)
                           | QAbstractItemView::AnyKeyPressed);
     view->setAlternatingRowColors(true);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
-    view->horizontalHeader()->setStretchLastSection(false);
+    view->horizontalHeader()->setStretchLastSection(page->kind() == GridKind::NameSetList);
     for (int c = 0; c < page->model()->columnCount(); ++c)
         view->setColumnHidden(c, page->hiddenColumns().contains(c));
     view->resizeColumnsToContents();
@@ -188,6 +188,7 @@ QWidget *XelCfg::buildNameSetPage()
     m_views[PageNameSets] = list;
     configureView(list, page);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->horizontalHeader()->setStretchLastSection(true);
 
     m_members = new QSqlQueryModel(this);
     m_sources = new QSqlQueryModel(this);
@@ -201,6 +202,7 @@ QWidget *XelCfg::buildNameSetPage()
         v->setEditTriggers(QAbstractItemView::NoEditTriggers);
         v->horizontalHeader()->setStretchLastSection(true);
         v->verticalHeader()->setVisible(false);
+        v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 8);
         v->setAlternatingRowColors(true);
         return v;
     };
@@ -315,7 +317,7 @@ void XelCfg::refreshAll()
         m_pages[p]->reload();
         configureView(m_views[p], m_pages[p]);
     }
-    m_views[PageNameSets]->setColumnWidth(4, 140);
+    m_views[PageNameSets]->horizontalHeader()->setStretchLastSection(true);
     refreshMembers();
 }
 

@@ -74,6 +74,11 @@ QVariant XelCfgGridModel::data(const QModelIndex &index, int role) const
             return f;
         }
         return {};
+    case Qt::TextAlignmentRole:
+        // Numbers line up on the right, as in a spreadsheet.
+        if (XelCfgUtilities::isNumericText(m_rows[r][index.column()]))
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
         if (isMarkedDelete(r))
             return QStringLiteral("Marked for deletion: removed when the page is applied.");
