@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <QThread>
 #include <QTimerEvent>
 
 #include <cerrno>
@@ -129,6 +130,9 @@ void tick(uint32_t handle)
     drv.modemLines(word);
     const uint32_t old = obj->modemStatus;
     obj->modemStatus = word;
+    obj->ctsHolding = word & kLineCts;
+    obj->dsrHolding = word & kLineDsr;
+    obj->carrierHolding = word & kLineCarrier;
     const uint32_t changed = old ^ word;
     if ((changed & kLineCts) && !raiseEvent(obj, TOLCOM_EV_CTS))
         return;
@@ -180,6 +184,12 @@ ObjectPtr find(uint32_t handle)
 
 ObjectPtr enter(uint32_t handle, const char *function)
 {
+    // Objects, their timers and their events live on the thread that made
+    // them; a call from elsewhere would race the tick, so it is refused.
+    if (g_window && QThread::currentThread() != g_window->thread()) {
+        portwatch::diag("", std::string(function) + "(): Called from another thread");
+        return nullptr;
+    }
     ObjectPtr obj = find(handle);
     if (!obj) {
         portwatch::diag("", "Comm Object handle invalid!");

@@ -5,6 +5,8 @@
 
 #include <QObject>
 
+#include <fcntl.h>
+
 using namespace tolcom;
 
 #define OBJ_OR(result)                        \
@@ -509,6 +511,10 @@ int32_t GetCommID(uint32_t handle)
 int32_t SetCommID(uint32_t handle, int32_t fd)
 {
     OBJ_OR(0);
+    if (fd < -1 || (fd >= 0 && fcntl(fd, F_GETFD) < 0)) {
+        diag(*obj, format("SetCommID(%d): Invalid device handle", fd));
+        return 380;
+    }
     if (obj->portOpen)
         closePort(*obj);
     obj->driver->adopt(fd);

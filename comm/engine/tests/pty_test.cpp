@@ -5,6 +5,8 @@
 
 #include <QElapsedTimer>
 
+#include <thread>
+
 using namespace enginetest;
 
 namespace {
@@ -473,6 +475,30 @@ TEST_F(PtyTest, fileTransfersFailWithAReason)
 {
     EXPECT_EQ(Upload(h, 5, "x.bin"), -1);
     EXPECT_TRUE(logHas("Upload(): File transfers are not available in this engine"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(EngineThreads, callsFromAnotherThreadAreRefused)
+{
+    const uint32_t h = CreateCommObject(nullptr);
+    SetLookUpTimeOut(h, 1234);
+    int32_t seen = -1;
+    int32_t set = -1;
+    std::thread other([&] {
+        seen = GetLookUpTimeOut(h);
+        set = SetLookUpTimeOut(h, 5);
+    });
+    other.join();
+    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(set, 0);
+    EXPECT_EQ(GetLookUpTimeOut(h), 1234);
+    EXPECT_TRUE(logHas("GetLookUpTimeOut(): Called from another thread"));
+    EXPECT_EQ(SetCommID(h, 987654), 380); // not an open descriptor
+    EXPECT_EQ(GetPortOpen(h), 0);
+    DestroyCommObject(h);
 }
 
 } // namespace
