@@ -71,8 +71,8 @@ public:
     bool isCPUBusy() const override { return false; }
     bool isHublinkConnected() const override { return true; }
     QString getDescriptionString() const override { return {}; }
-    void ConnectModem() override {}
-    void disconnectModem() override {}
+    void ConnectModem() override { }
+    void disconnectModem() override { }
 
 private:
     Hublink &m_inner;
@@ -121,12 +121,11 @@ int main(int argc, char **argv)
         const double lineSeconds = kDests * questionBytes * wire.charSeconds();
         std::printf("refresh of %d destinations x %d levels at 9600,N,8,2\n", kDests, kLevels);
         std::printf("  polling rules: %d ticks of 500 ms -> %.2f s for every destination once\n", ticks, rulesSeconds);
-        std::printf("  line limit (one %d-char exchange per destination, back to back): %.2f s\n", questionBytes,
-                    lineSeconds);
+        std::printf(
+            "  line limit (one %d-char exchange per destination, back to back): %.2f s\n", questionBytes, lineSeconds);
         std::printf("  ratio rules / line limit: %.1f\n", rulesSeconds / lineSeconds);
-        std::printf("  busiest tick on the wire: %lld chars = %.0f ms of the 500 ms interval (%.0f%%)\n",
-                    maxTickBytes, maxTickBytes * wire.charSeconds() * 1000,
-                    maxTickBytes * wire.charSeconds() * 100 / 0.5);
+        std::printf("  busiest tick on the wire: %lld chars = %.0f ms of the 500 ms interval (%.0f%%)\n", maxTickBytes,
+            maxTickBytes * wire.charSeconds() * 1000, maxTickBytes * wire.charSeconds() * 100 / 0.5);
         std::printf("  the six visible rows are refreshed every tick (500 ms)\n");
     }
 
@@ -155,7 +154,7 @@ int main(int argc, char **argv)
         const double med = percentile(us, 0.5);
         std::printf("panel logic per Timer1 tick (7 status questions, locks every third tick, repaint):\n");
         std::printf("  median %.1f us, p99 %.1f us -> %.4f %% of one core at 2 ticks/s\n", med, percentile(us, 0.99),
-                    med * 2 / 1e6 * 100);
+            med * 2 / 1e6 * 100);
     }
 
     // ---- take: source key press to the last command handed to the link
@@ -179,7 +178,7 @@ int main(int argc, char **argv)
         const int takeChars = 4 + 3 * kLevels + 4;
         std::printf("take, gang of 8 destinations on %d levels (one command each):\n", kLevels);
         std::printf("  panel logic median %.1f us, p99 %.1f us; each %d-char command needs %.1f ms on the wire\n",
-                    percentile(us, 0.5), percentile(us, 0.99), takeChars, takeChars * wire.charSeconds() * 1000);
+            percentile(us, 0.5), percentile(us, 0.99), takeChars, takeChars * wire.charSeconds() * 1000);
     }
     return 0;
 }

@@ -91,8 +91,8 @@ int QueryRecordReader::ReadQueryRecord(QString &buffer, QStringList &fields)
 
 bool SizeFromQueryData(const QByteArray &data, QueryCounts &counts, ErrorInfo &error)
 {
-    counts = QueryCounts{};
-    error = ErrorInfo{};
+    counts = QueryCounts {};
+    error = ErrorInfo {};
     QueryRecordReader reader(data);
     QString buffer;
     QStringList f;
@@ -245,8 +245,8 @@ QString SafeControllerFileName(const QString &name)
 
 // ---------------------------------------------------------------- ConfigR7x0
 
-ConfigR7x0::ConfigR7x0(Hublink &link, Dialogs &dialogs, QString programFolder, LoadConfig loadConfig,
-                       RandomSource random)
+ConfigR7x0::ConfigR7x0(
+    Hublink &link, Dialogs &dialogs, QString programFolder, LoadConfig loadConfig, RandomSource random)
     : m_link(link)
     , m_dialogs(dialogs)
     , m_folder(std::move(programFolder))
@@ -327,12 +327,12 @@ QString ConfigR7x0::QueryControllerToFile()
     // NewOnly: never write through a file or link that appeared meanwhile.
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         const ErrorInfo err = errorFromErrno(errno ? errno : EIO);
-        m_dialogs.message(kTempFileOpenText + temp + QLatin1Char('\n') + errorLines(err), MsgIcon::Exclamation,
-                          kXelAppTitle);
+        m_dialogs.message(
+            kTempFileOpenText + temp + QLatin1Char('\n') + errorLines(err), MsgIcon::Exclamation, kXelAppTitle);
         return QString();
     }
     bool ok = true;
-    for (const char *cmd : {"KQLEV", "KQDST", "KQSRC", "KQRTY", "KQSTL"}) {
+    for (const char *cmd : { "KQLEV", "KQDST", "KQSRC", "KQRTY", "KQSTL" }) {
         ok = RunQuery(QLatin1String(cmd), QStringLiteral("KQ"), file);
         if (!ok)
             break;
@@ -373,13 +373,13 @@ bool ConfigR7x0::RunQuery(const QString &command, const QString &continuation, Q
 
 bool ConfigR7x0::SizeFromQueryFile(const QString &fileName, QueryCounts &counts)
 {
-    counts = QueryCounts{};
+    counts = QueryCounts {};
     QFile f(fileName);
     errno = 0;
     if (!f.open(QIODevice::ReadOnly)) {
         const ErrorInfo err = errorFromErrno(errno ? errno : EIO);
-        m_dialogs.message(kDimensionErrorText + fileName + QLatin1Char('\n') + errorLines(err), MsgIcon::Exclamation,
-                          kXelAppTitle);
+        m_dialogs.message(
+            kDimensionErrorText + fileName + QLatin1Char('\n') + errorLines(err), MsgIcon::Exclamation, kXelAppTitle);
         return false;
     }
     ErrorInfo err;

@@ -85,8 +85,7 @@ public:
     // A number in [0, 1) for temporary names.
     using RandomSource = std::function<double()>;
 
-    ConfigR7x0(Hublink &link, Dialogs &dialogs, QString programFolder, LoadConfig loadConfig,
-               RandomSource random = {});
+    ConfigR7x0(Hublink &link, Dialogs &dialogs, QString programFolder, LoadConfig loadConfig, RandomSource random = {});
 
     // The whole run; failures are shown to the operator.
     void AutoConfigure();

@@ -110,8 +110,8 @@ void StatusPoller::PollDestination(int destination)
     }
 }
 
-void StatusPoller::foldAnswer(int16_t address, int16_t output, const std::vector<int16_t> &src,
-                              const std::vector<bool> &flags, int entries)
+void StatusPoller::foldAnswer(
+    int16_t address, int16_t output, const std::vector<int16_t> &src, const std::vector<bool> &flags, int entries)
 {
     // The reply's arrays are trusted no further than their own length.
     const int usable = std::min<int>(entries, static_cast<int>(std::min(src.size(), flags.size())));

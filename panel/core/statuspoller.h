@@ -14,7 +14,7 @@ namespace exel {
 class StatusPoller : public PollingGate {
 public:
     static constexpr int kRows = 6;
-    static constexpr int kOnlineInterval = 500;   // ms
+    static constexpr int kOnlineInterval = 500; // ms
     static constexpr int kOfflineInterval = 2000; // ms
 
     StatusPoller(StatandConfig &model, Hublink &link);
@@ -32,7 +32,7 @@ public:
     void PollLocks();
 
     struct TickResult {
-        bool polled = false;  // the status work ran
+        bool polled = false; // the status work ran
         bool repaint = false; // the status rows must be redrawn (UpdateAllStatus)
         int interval = kOnlineInterval; // next Timer1 interval
     };
@@ -56,8 +56,8 @@ public:
 
 private:
     void statusWork(const std::vector<ListEntry> &destinations, int statusOffset);
-    void foldAnswer(int16_t address, int16_t output, const std::vector<int16_t> &src,
-                    const std::vector<bool> &flags, int entries);
+    void foldAnswer(
+        int16_t address, int16_t output, const std::vector<int16_t> &src, const std::vector<bool> &flags, int entries);
 
     StatandConfig &m_model;
     Hublink &m_link;

@@ -64,7 +64,7 @@ void KeyBanks::BlankDisplay()
         k.caption.clear();
     }
     for (StatusRow &r : m_rows)
-        r = StatusRow{};
+        r = StatusRow {};
     m_srcOffset = m_dstOffset = m_levOffset = m_statusOffset = 0;
     m_src.clear();
     m_dst.clear();
@@ -414,14 +414,14 @@ void KeyBanks::scrlDestStatus_Scroll(int value)
 SwapDecision SetSrcDstFormPosition(const QString &stored, bool destAbove)
 {
     const bool wantAbove = stored == QLatin1String("TRUE");
-    return SwapDecision{wantAbove != destAbove, QString()};
+    return SwapDecision { wantAbove != destAbove, QString() };
 }
 
 SwapDecision mnuSrcDstSwap_Click(const QString &stored, bool destAbove)
 {
     if (stored != QLatin1String("FALSE"))
-        return SwapDecision{destAbove, QStringLiteral("FALSE")};
-    return SwapDecision{!destAbove, QStringLiteral("TRUE")};
+        return SwapDecision { destAbove, QStringLiteral("FALSE") };
+    return SwapDecision { !destAbove, QStringLiteral("TRUE") };
 }
 
 } // namespace exel

@@ -18,21 +18,21 @@ namespace exel {
 // Back colour of a key.
 enum class KeyColour {
     ButtonFace, // no entry: the system's button-face colour
-    Selected,   // selected destination / active level: green (0, 255, 0)
+    Selected, // selected destination / active level: green (0, 255, 0)
     Unselected, // yellow (255, 255, 0)
 };
 
 // Text colour from the standard 16-colour palette.
 enum class TextColour {
-    Black,     // palette 0
+    Black, // palette 0
     LightBlue, // palette 9: destination key of an unlocked destination
-    LightRed,  // palette 12: locked destination, marked status cell
+    LightRed, // palette 12: locked destination, marked status cell
 };
 
 constexpr uint32_t kRgbSelected = 0x00FF00;
 constexpr uint32_t kRgbUnselected = 0xFFFF00;
 constexpr uint32_t kRgbLightBlue = 0x0000FF; // QBColor(9)
-constexpr uint32_t kRgbLightRed = 0xFF0000;  // QBColor(12)
+constexpr uint32_t kRgbLightRed = 0xFF0000; // QBColor(12)
 constexpr uint32_t kRgbBlack = 0x000000;
 
 struct KeyState {
@@ -64,7 +64,7 @@ struct StatusCell {
 struct StatusRow {
     QString caption;
     bool lockPicture = false;
-    std::array<StatusCell, 4> sources{};
+    std::array<StatusCell, 4> sources {};
 
     bool operator==(const StatusRow &) const = default;
 };
@@ -171,10 +171,10 @@ private:
     int m_nameSet = -1;
     bool m_gang = false;
 
-    std::array<KeyState, kDestKeys> m_dstKeys{};
-    std::array<KeyState, kSourceKeys> m_srcKeys{};
-    std::array<KeyState, kLevelKeys> m_levKeys{};
-    std::array<StatusRow, kStatusRows> m_rows{};
+    std::array<KeyState, kDestKeys> m_dstKeys {};
+    std::array<KeyState, kSourceKeys> m_srcKeys {};
+    std::array<KeyState, kLevelKeys> m_levKeys {};
+    std::array<StatusRow, kStatusRows> m_rows {};
     ScrollState m_dstScroll;
     ScrollState m_srcScroll;
     ScrollState m_levScroll;
@@ -185,8 +185,8 @@ private:
 // The swap of the source and destination panels. The stored "flipSrcDst"
 // value says which is higher: "TRUE" puts destinations above sources.
 struct SwapDecision {
-    bool flip = false;   // exchange the two panels' vertical positions
-    QString store;       // value to store under "flipSrcDst" ("" = store nothing)
+    bool flip = false; // exchange the two panels' vertical positions
+    QString store; // value to store under "flipSrcDst" ("" = store nothing)
 };
 // Start-up: flip when the stored value and the current order disagree.
 SwapDecision SetSrcDstFormPosition(const QString &stored, bool destAbove);

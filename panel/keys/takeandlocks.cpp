@@ -24,7 +24,7 @@ bool TakeToDestination(StatandConfig &model, Hublink &link, const TakeRequest &r
     for (int l = 0; l < model.levelCount(); ++l) {
         const int16_t src = requestSource(request, l);
         if (model.SourceOnLevel(src, l) && model.DestinationOnLevel(dest, l))
-            model.SetStatus(l, dest, DestinationStatus{0, src});
+            model.SetStatus(l, dest, DestinationStatus { 0, src });
     }
     if (!model.simulator())
         SendTakeCommands(model, link, request);

@@ -37,9 +37,9 @@ void SendTakeCommands(const StatandConfig &model, Hublink &link, const TakeReque
 void SetDestinationLock(StatandConfig &model, Hublink &link, int destination, bool state, bool localLock);
 
 enum class KeyAction {
-    Done,     // carried out
+    Done, // carried out
     Deferred, // link busy: keep as the pending request for Timer2
-    Ignored,  // key without an entry
+    Ignored, // key without an entry
 };
 
 class TakeAndLocks {

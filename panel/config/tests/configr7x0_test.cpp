@@ -53,15 +53,16 @@ struct ScriptedController {
 // router port, spread over continuations.
 void scriptNormalController(ScriptedController &c, const QString &kci = "KCI*0*D*R740,V2.1")
 {
-    c.on("KCI", {kci});
-    c.on("KQLEV", {"KQLEV*M*D*(LEV,VIDEO,1)"});
-    c.on("KQ", {"KQ*E*D*(LEV,AUDIO,2)",                              // end of KQLEV
-                "KQ*E*D*(DST,REC1,3,X, )",                           // end of KQDST
-                "KQ*E*D*(SRC,BARS,3,X,)(SRC,MUTE,4, ,)"});           // end of KQSRC
-    c.on("KQDST", {"KQDST*M*D*(DST,MON1,1,X,X)junk between(DST,MON2,2,X,X)"});
-    c.on("KQSRC", {"KQSRC*M*D*(SRC,CAM1,1,X,X)(SRC,CAM2,2,X,X,X,X)"});
-    c.on("KQRTY", {"KQRTY*E*D*(RTY,VTR1,5,4)"});
-    c.on("KQSTL", {"KQSTL*E*D*(STL,BARS,AUDIO)(STL,NOSUCH,AUDIO)(STL,CAM1,NOLEVEL)"});
+    c.on("KCI", { kci });
+    c.on("KQLEV", { "KQLEV*M*D*(LEV,VIDEO,1)" });
+    c.on("KQ",
+        { "KQ*E*D*(LEV,AUDIO,2)", // end of KQLEV
+            "KQ*E*D*(DST,REC1,3,X, )", // end of KQDST
+            "KQ*E*D*(SRC,BARS,3,X,)(SRC,MUTE,4, ,)" }); // end of KQSRC
+    c.on("KQDST", { "KQDST*M*D*(DST,MON1,1,X,X)junk between(DST,MON2,2,X,X)" });
+    c.on("KQSRC", { "KQSRC*M*D*(SRC,CAM1,1,X,X)(SRC,CAM2,2,X,X,X,X)" });
+    c.on("KQRTY", { "KQRTY*E*D*(RTY,VTR1,5,4)" });
+    c.on("KQSTL", { "KQSTL*E*D*(STL,BARS,AUDIO)(STL,NOSUCH,AUDIO)(STL,CAM1,NOLEVEL)" });
 }
 
 struct AutoRun {
@@ -69,9 +70,9 @@ struct AutoRun {
     ScriptedDialogs dialogs;
     QStringList loaded;
     ScriptedController ctl;
-    ConfigR7x0 cfg{ctl.link, dialogs, dir.path(), [this](const QString &f) { loaded << f; }};
+    ConfigR7x0 cfg { ctl.link, dialogs, dir.path(), [this](const QString &f) { loaded << f; } };
 
-    QStringList tmpFiles() const { return QDir(dir.path()).entryList({"*.tmp"}, QDir::Files); }
+    QStringList tmpFiles() const { return QDir(dir.path()).entryList({ "*.tmp" }, QDir::Files); }
 };
 
 const QStringList kNormalOutput = {
@@ -109,21 +110,21 @@ const QStringList kNormalOutput = {
 TEST(SplitText, fieldsSpareElementAndWhatIsLeft)
 {
     const SplitCase cases[] = {
-        {"a,b,c", {"a", "b", "c"}, "c"},
-        {"  a , b  ", {"a ", "b"}, "b"}, // the rest is trimmed, a field before a comma is not
-        {"a,,b", {"a", "", "b"}, "b"},
-        {"a,", {"a"}, ""},
-        {",a", {"", "a"}, "a"},
-        {"", {}, ""},
-        {"   ", {}, ""},
-        {"LEV", {"LEV"}, "LEV"},
+        { "a,b,c", { "a", "b", "c" }, "c" },
+        { "  a , b  ", { "a ", "b" }, "b" }, // the rest is trimmed, a field before a comma is not
+        { "a,,b", { "a", "", "b" }, "b" },
+        { "a,", { "a" }, "" },
+        { ",a", { "", "a" }, "a" },
+        { "", {}, "" },
+        { "   ", {}, "" },
+        { "LEV", { "LEV" }, "LEV" },
     };
     for (const SplitCase &c : cases) {
         SCOPED_TRACE(c.text);
         QString text = c.text;
         QStringList fields;
         EXPECT_EQ(SplitText(",", text, fields), c.fields.size());
-        EXPECT_EQ(fields, c.fields + QStringList{QString()});
+        EXPECT_EQ(fields, c.fields + QStringList { QString() });
         EXPECT_EQ(text, QString(c.left));
     }
 }
@@ -135,10 +136,10 @@ TEST(ReadQueryRecord, recordsBetweenParenthesesOnly)
     QString buf;
     QStringList f;
     EXPECT_EQ(r.ReadQueryRecord(buf, f), 3);
-    EXPECT_EQ(f.mid(0, 3), (QStringList{"LEV", "VID", "1"}));
+    EXPECT_EQ(f.mid(0, 3), (QStringList { "LEV", "VID", "1" }));
     EXPECT_EQ(r.ReadQueryRecord(buf, f), 4);
     EXPECT_EQ(buf, "DST, M 1 ,2,X,");
-    EXPECT_EQ(f.mid(0, 4), (QStringList{"DST", "M 1 ", "2", "X"}));
+    EXPECT_EQ(f.mid(0, 4), (QStringList { "DST", "M 1 ", "2", "X" }));
     EXPECT_EQ(r.ReadQueryRecord(buf, f), 0);
     EXPECT_EQ(r.ReadQueryRecord(buf, f), 0);
 }
@@ -173,10 +174,7 @@ TEST(TransferQueryData, writesTheConfigurationInRecordOrder)
 TEST(TransferQueryData, numbersOutsideTheTablesStopTheConversion)
 {
     const char *bad[] = {
-        "(LEV,V,1)(DST,M,0,X)",
-        "(LEV,V,1)(SRC,S,-2,X)",
-        "(LEV,V,0)",
-        "(LEV,V,1)(RTY,R,1,abc)",
+        "(LEV,V,1)(DST,M,0,X)", "(LEV,V,1)(SRC,S,-2,X)", "(LEV,V,0)", "(LEV,V,1)(RTY,R,1,abc)",
         "(LEV,V,1)(SRC,S,1,X)(DST,D,1,X)(RTY,R,1,2)", // destination 2 past the counted 1
     };
     for (const char *d : bad) {
@@ -196,15 +194,15 @@ TEST(TransferQueryData, numbersOutsideTheTablesStopTheConversion)
 TEST(SafeControllerFileName, onlyPlainNamesInsideTheFolder)
 {
     const std::pair<QString, QString> cases[] = {
-        {"R740", "R740"},
-        {"  STUDIO A ", "STUDIO A"},
-        {"../../etc/passwd", "______etc_passwd"},
-        {"..", "R7x0"},
-        {"", "R7x0"},
-        {"/", "R7x0"},
-        {"C:\\ROUTER", "C__ROUTER"},
-        {QString(100, 'X'), QString(64, 'X')},
-        {"NAME\nLVL", "NAME_LVL"},
+        { "R740", "R740" },
+        { "  STUDIO A ", "STUDIO A" },
+        { "../../etc/passwd", "______etc_passwd" },
+        { "..", "R7x0" },
+        { "", "R7x0" },
+        { "/", "R7x0" },
+        { "C:\\ROUTER", "C__ROUTER" },
+        { QString(100, 'X'), QString(64, 'X') },
+        { "NAME\nLVL", "NAME_LVL" },
     };
     for (const auto &[in, out] : cases) {
         SCOPED_TRACE(in.toStdString());
@@ -219,11 +217,11 @@ TEST(AutoConfigure, normalRunWritesLoadsAndCleansUp)
     r.cfg.AutoConfigure();
     EXPECT_EQ(r.dialogs.count(), 0) << r.dialogs.lastText().toStdString();
     const QString out = QDir(r.dir.path()).filePath("R740.cfg");
-    EXPECT_EQ(r.loaded, QStringList{out});
+    EXPECT_EQ(r.loaded, QStringList { out });
     EXPECT_EQ(test::readFile(out), crlfText(kNormalOutput));
     EXPECT_TRUE(r.tmpFiles().isEmpty());
     EXPECT_EQ(r.ctl.link.sentCommands(),
-              (QStringList{"KCI", "KQLEV", "KQ", "KQDST", "KQ", "KQSRC", "KQ", "KQRTY", "KQSTL"}));
+        (QStringList { "KCI", "KQLEV", "KQ", "KQDST", "KQ", "KQSRC", "KQ", "KQRTY", "KQSTL" }));
 
     // What was written is a configuration the panel loads without complaint.
     StatandConfig m;
@@ -238,17 +236,16 @@ TEST(AutoConfigure, normalRunWritesLoadsAndCleansUp)
 TEST(AutoConfigure, emptyAnswersAreAskedAgainOnce)
 {
     AutoRun r;
-    r.ctl.on("KCI", {"", "KCI*0*D*R720"});
-    r.ctl.on("KQLEV", {"", "KQLEV*M*D*(LEV,V,1)"});          // first ask silent: same command again
-    r.ctl.on("KQ", {"", "KQ*M*D*(LEV,X,9)", "KQ*E*D*"});      // a silent continuation: QSR, not KQ
-    r.ctl.on("QSR", {"QSR*M*D*(LEV,A,2)"});
-    r.ctl.on("KQDST", {"KQDST*E*D*(DST,M,1,X,X)"});
-    r.ctl.on("KQSRC", {"KQSRC*E*D*(SRC,S,1,X,X)"});
-    r.ctl.on("KQRTY", {"KQRTY*E*N"});
-    r.ctl.on("KQSTL", {"KQSTL*E*N"});
+    r.ctl.on("KCI", { "", "KCI*0*D*R720" });
+    r.ctl.on("KQLEV", { "", "KQLEV*M*D*(LEV,V,1)" }); // first ask silent: same command again
+    r.ctl.on("KQ", { "", "KQ*M*D*(LEV,X,9)", "KQ*E*D*" }); // a silent continuation: QSR, not KQ
+    r.ctl.on("QSR", { "QSR*M*D*(LEV,A,2)" });
+    r.ctl.on("KQDST", { "KQDST*E*D*(DST,M,1,X,X)" });
+    r.ctl.on("KQSRC", { "KQSRC*E*D*(SRC,S,1,X,X)" });
+    r.ctl.on("KQRTY", { "KQRTY*E*N" });
+    r.ctl.on("KQSTL", { "KQSTL*E*N" });
     r.cfg.AutoConfigure();
-    EXPECT_EQ(r.ctl.link.sentCommands().mid(0, 7),
-              (QStringList{"KCI", "KCI", "KQLEV", "KQLEV", "KQ", "QSR", "KQ"}));
+    EXPECT_EQ(r.ctl.link.sentCommands().mid(0, 7), (QStringList { "KCI", "KCI", "KQLEV", "KQLEV", "KQ", "QSR", "KQ" }));
     ASSERT_EQ(r.loaded.size(), 1);
     EXPECT_TRUE(r.loaded[0].endsWith("/R720.cfg"));
     const QByteArray text = test::readFile(r.loaded[0]);
@@ -259,23 +256,23 @@ TEST(AutoConfigure, emptyAnswersAreAskedAgainOnce)
 TEST(AutoConfigure, controllerSilentAfterLevelsLeavesNothingBehind)
 {
     AutoRun r;
-    r.ctl.on("KCI", {"KCI*0*D*R740"});
-    r.ctl.on("KQLEV", {"KQLEV*E*D*(LEV,V,1)"});
+    r.ctl.on("KCI", { "KCI*0*D*R740" });
+    r.ctl.on("KQLEV", { "KQLEV*E*D*(LEV,V,1)" });
     r.cfg.AutoConfigure();
-    EXPECT_EQ(r.dialogs.messageTexts(), QStringList{"Unable to load controller configuration."});
+    EXPECT_EQ(r.dialogs.messageTexts(), QStringList { "Unable to load controller configuration." });
     EXPECT_TRUE(r.loaded.isEmpty());
     EXPECT_TRUE(r.tmpFiles().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(QDir(r.dir.path()).filePath("R740.cfg")));
-    EXPECT_EQ(r.ctl.link.sentCommands(), (QStringList{"KCI", "KQLEV", "KQDST", "KQDST"}));
+    EXPECT_EQ(r.ctl.link.sentCommands(), (QStringList { "KCI", "KQLEV", "KQDST", "KQDST" }));
 }
 
 TEST(AutoConfigure, answersWithFewerThanThreeFieldsFail)
 {
     AutoRun r;
-    r.ctl.on("KQLEV", {"KQLEV*E"});
+    r.ctl.on("KQLEV", { "KQLEV*E" });
     r.cfg.AutoConfigure();
-    EXPECT_EQ(r.dialogs.messageTexts(), QStringList{"Unable to load controller configuration."});
-    EXPECT_EQ(r.ctl.link.sentCommands(), (QStringList{"KCI", "KCI", "KQLEV"}));
+    EXPECT_EQ(r.dialogs.messageTexts(), QStringList { "Unable to load controller configuration." });
+    EXPECT_EQ(r.ctl.link.sentCommands(), (QStringList { "KCI", "KCI", "KQLEV" }));
 }
 
 TEST(AutoConfigure, recordOutOfRangeKeepsThePreviousConfiguration)
@@ -283,14 +280,14 @@ TEST(AutoConfigure, recordOutOfRangeKeepsThePreviousConfiguration)
     AutoRun r;
     const QString out = QDir(r.dir.path()).filePath("R7x0.cfg");
     ASSERT_TRUE(test::writeFile(out, "previous\r\n"));
-    r.ctl.on("KCI", {"KCI*0*X*R740"}); // no "D": the name stays R7x0
-    r.ctl.on("KQLEV", {"KQLEV*E*D*(LEV,V,1)"});
-    r.ctl.on("KQDST", {"KQDST*E*D*(DST,M,0,X)"});
-    r.ctl.on("KQSRC", {"KQSRC*E*N"});
-    r.ctl.on("KQRTY", {"KQRTY*E*N"});
-    r.ctl.on("KQSTL", {"KQSTL*E*N"});
+    r.ctl.on("KCI", { "KCI*0*X*R740" }); // no "D": the name stays R7x0
+    r.ctl.on("KQLEV", { "KQLEV*E*D*(LEV,V,1)" });
+    r.ctl.on("KQDST", { "KQDST*E*D*(DST,M,0,X)" });
+    r.ctl.on("KQSRC", { "KQSRC*E*N" });
+    r.ctl.on("KQRTY", { "KQRTY*E*N" });
+    r.ctl.on("KQSTL", { "KQSTL*E*N" });
     r.cfg.AutoConfigure();
-    EXPECT_EQ(r.dialogs.messageTexts(), QStringList{"Error in converting configuration!"});
+    EXPECT_EQ(r.dialogs.messageTexts(), QStringList { "Error in converting configuration!" });
     EXPECT_TRUE(r.loaded.isEmpty());
     EXPECT_EQ(test::readFile(out), "previous\r\n");
     EXPECT_TRUE(r.tmpFiles().isEmpty());
@@ -300,9 +297,9 @@ TEST(AutoConfigure, numberPastSixteenBitsIsReportedNotWrapped)
 {
     AutoRun r;
     scriptNormalController(r.ctl);
-    r.ctl.answers["KQRTY"] = {"KQRTY*E*D*(RTY,BIG,70000,1)"}; // 70000 would wrap to 4464
+    r.ctl.answers["KQRTY"] = { "KQRTY*E*D*(RTY,BIG,70000,1)" }; // 70000 would wrap to 4464
     r.cfg.AutoConfigure();
-    EXPECT_EQ(r.dialogs.messageTexts(), QStringList{"Error in converting configuration!"});
+    EXPECT_EQ(r.dialogs.messageTexts(), QStringList { "Error in converting configuration!" });
     EXPECT_TRUE(r.loaded.isEmpty());
 }
 
@@ -324,12 +321,12 @@ TEST(AutoConfigure, temporaryFileThatCannotBeOpened)
     ConfigR7x0 cfg(link, dialogs, test::tempHome() + "/no/such/folder", {}, [] { return 0.25; });
     cfg.AutoConfigure();
     ASSERT_EQ(dialogs.count(), 2);
-    EXPECT_TRUE(dialogs.shown()[0].text.startsWith("Unable to Open Temporary Storage File:" + test::tempHome()
-                                                   + "/no/such/folder/25000000.tmp\nError #  2\n"))
+    EXPECT_TRUE(dialogs.shown()[0].text.startsWith(
+        "Unable to Open Temporary Storage File:" + test::tempHome() + "/no/such/folder/25000000.tmp\nError #  2\n"))
         << dialogs.shown()[0].text.toStdString();
     EXPECT_EQ(dialogs.shown()[0].icon, MsgIcon::Exclamation);
     EXPECT_EQ(dialogs.shown()[1].text, "Unable to load controller configuration.");
-    EXPECT_EQ(link.sentCommands(), (QStringList{"KCI", "KCI"}));
+    EXPECT_EQ(link.sentCommands(), (QStringList { "KCI", "KCI" }));
 }
 
 TEST(MakeTempFileName, skipsNamesThatExist)
@@ -337,7 +334,7 @@ TEST(MakeTempFileName, skipsNamesThatExist)
     QTemporaryDir dir;
     ScriptedDialogs dialogs;
     FakeHublink link;
-    std::deque<double> draws = {0.12345678, 0.5};
+    std::deque<double> draws = { 0.12345678, 0.5 };
     ConfigR7x0 cfg(link, dialogs, dir.path(), {}, [&] {
         const double d = draws.front();
         draws.pop_front();

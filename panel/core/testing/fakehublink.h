@@ -24,10 +24,10 @@ public:
 
     struct Call {
         Kind kind = Kind::Send;
-        QString cmd;             // Send: the command text
-        int16_t id = 0;          // controller address
-        int16_t dst = 0;         // output number (0-based) for Y, H, L
-        int16_t numLevs = 0;     // H: controller's number of levels
+        QString cmd; // Send: the command text
+        int16_t id = 0; // controller address
+        int16_t dst = 0; // output number (0-based) for Y, H, L
+        int16_t numLevs = 0; // H: controller's number of levels
         std::vector<int16_t> src; // H: input per controller level (-1 unchanged)
     };
 
@@ -54,7 +54,7 @@ public:
     void setReportedLevels(int16_t id, int16_t levels) { m_levels[id] = levels; }
     void setCrosspoint(int16_t id, int16_t dst, int16_t ctlLevel, int16_t src, bool flag = false)
     {
-        Crosspoints &c = m_xpt[{id, dst}];
+        Crosspoints &c = m_xpt[{ id, dst }];
         const auto need = static_cast<size_t>(ctlLevel) + 1;
         if (c.src.size() < need) {
             c.src.resize(need, -1);
@@ -65,7 +65,7 @@ public:
     }
     int16_t crosspoint(int16_t id, int16_t dst, int16_t ctlLevel) const
     {
-        const auto it = m_xpt.find({id, dst});
+        const auto it = m_xpt.find({ id, dst });
         if (it == m_xpt.end() || static_cast<size_t>(ctlLevel) >= it->second.src.size())
             return -1;
         return it->second.src[static_cast<size_t>(ctlLevel)];
@@ -76,7 +76,7 @@ public:
     std::vector<bool> locks(int16_t id) const
     {
         const auto it = m_locks.find(id);
-        return it == m_locks.end() ? std::vector<bool>{} : it->second;
+        return it == m_locks.end() ? std::vector<bool> {} : it->second;
     }
     // Takes change the crosspoints and lock commands toggle the lock table,
     // as a controller would (on by default).
@@ -148,7 +148,7 @@ public:
         } else {
             intSrc.assign(static_cast<size_t>(n) + 1, 0);
             bolErr.assign(static_cast<size_t>(n) + 1, false);
-            const auto it = m_xpt.find({intID, intDst});
+            const auto it = m_xpt.find({ intID, intDst });
             for (int i = 0; i < n; ++i) {
                 const auto k = static_cast<size_t>(i);
                 const bool known = it != m_xpt.end() && k < it->second.src.size();

@@ -1,7 +1,7 @@
 // Status polling: questions asked per controller and output, the fold of the
 // answers into the model, the lock table, and the cursors of one Timer1 tick.
-#include "statuspoller.h"
 #include "fakehublink.h"
+#include "statuspoller.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +19,17 @@ struct TwoControllers {
 
     TwoControllers()
     {
-        m.SizeForLoad(SystemCounts{4, 3, 2, 0});
-        m.AddController({"MAIN", 1, 3});
-        m.AddController({"TC", 2, 1});
-        vid = m.FillLevelSlot({"VID", 1, 0, 8, 8});
-        aud1 = m.FillLevelSlot({"AUD1", 1, 1, 8, 8});
-        aud2 = m.FillLevelSlot({"AUD2", 1, 2, 8, 8});
-        tc = m.FillLevelSlot({"TC", 2, 0, 8, 8});
+        m.SizeForLoad(SystemCounts { 4, 3, 2, 0 });
+        m.AddController({ "MAIN", 1, 3 });
+        m.AddController({ "TC", 2, 1 });
+        vid = m.FillLevelSlot({ "VID", 1, 0, 8, 8 });
+        aud1 = m.FillLevelSlot({ "AUD1", 1, 1, 8, 8 });
+        aud2 = m.FillLevelSlot({ "AUD2", 1, 2, 8, 8 });
+        tc = m.FillLevelSlot({ "TC", 2, 0, 8, 8 });
         cam1 = m.TakeSourceSlot("CAM1");
         cam2 = m.TakeSourceSlot("CAM2");
         vtr = m.TakeSourceSlot("VTR");
-        for (int l : {vid, aud1, aud2, tc}) {
+        for (int l : { vid, aud1, aud2, tc }) {
             m.SetSourceNumber(cam1, l, 0);
             m.SetSourceNumber(cam2, l, 1);
         }
@@ -49,7 +49,7 @@ std::vector<ListEntry> entries(int n)
 {
     std::vector<ListEntry> out;
     for (int i = 0; i < n; ++i)
-        out.push_back(ListEntry{static_cast<int16_t>(i), false});
+        out.push_back(ListEntry { static_cast<int16_t>(i), false });
     return out;
 }
 
@@ -84,8 +84,8 @@ TEST(PollDestination, foldsEveryEntryOfTheAnswer)
     TwoControllers s;
     FakeHublink link;
     link.setReportedLevels(1, 3);
-    link.setCrosspoint(1, 3, 0, 1);        // VID: CAM2
-    link.setCrosspoint(1, 3, 1, 0, true);  // AUD1: CAM1, flagged
+    link.setCrosspoint(1, 3, 0, 1); // VID: CAM2
+    link.setCrosspoint(1, 3, 1, 0, true); // AUD1: CAM1, flagged
     StatusPoller p(s.m, link);
     p.PollDestination(s.mon1);
     EXPECT_EQ(s.m.Status(s.vid, s.mon1).source, s.cam2);
@@ -101,10 +101,10 @@ TEST(PollDestination, skipsWhatTheModelDoesNotKnow)
 {
     TwoControllers s;
     FakeHublink link;
-    link.setReportedLevels(1, 6);          // more controller levels than the panel has
-    link.setCrosspoint(1, 6, 0, 7);        // output 6 on VID is MON2, input 7 no source
-    link.setCrosspoint(1, 6, 1, 0);        // output 6 on AUD1: no destination
-    link.setCrosspoint(1, 6, 5, 0);        // controller level 5: no panel level
+    link.setReportedLevels(1, 6); // more controller levels than the panel has
+    link.setCrosspoint(1, 6, 0, 7); // output 6 on VID is MON2, input 7 no source
+    link.setCrosspoint(1, 6, 1, 0); // output 6 on AUD1: no destination
+    link.setCrosspoint(1, 6, 5, 0); // controller level 5: no panel level
     StatusPoller p(s.m, link);
     p.PollDestination(s.mon2);
     EXPECT_EQ(s.m.Status(s.vid, s.mon2).source, -1);
@@ -118,7 +118,7 @@ TEST(PollDestination, reportedInputReplacesOrClearsAKnownSource)
     FakeHublink link;
     link.setReportedLevels(1, 1);
     StatusPoller p(s.m, link);
-    s.m.SetStatus(s.vid, s.mon1, {0, static_cast<int16_t>(s.cam1)});
+    s.m.SetStatus(s.vid, s.mon1, { 0, static_cast<int16_t>(s.cam1) });
 
     link.setCrosspoint(1, 3, 0, 5); // VTR
     p.PollDestination(s.mon1);
@@ -159,7 +159,7 @@ TEST(PollLocks, lockedWhenAnyLevelsOutputIsLocked)
 {
     TwoControllers s;
     FakeHublink link;
-    link.setLocks(1, {false, false, false, false, true}); // output 4: MON1 on AUD2
+    link.setLocks(1, { false, false, false, false, true }); // output 4: MON1 on AUD2
     StatusPoller p(s.m, link);
     p.PollLocks();
     EXPECT_EQ(link.count(Kind::W), 2);
@@ -176,7 +176,7 @@ TEST(PollLocks, neverAskedInLocalLockOrSimulatorMode)
 {
     TwoControllers s;
     FakeHublink link;
-    link.setLocks(1, {true, true, true, true, true, true, true});
+    link.setLocks(1, { true, true, true, true, true, true, true });
     StatusPoller p(s.m, link);
     s.m.SetLocked(s.mon2, true);
     p.setLocalLock(true);
@@ -201,7 +201,7 @@ TEST(Timer1Tick, locksAreReadOnEveryThirdTick)
         p.Timer1_Timer(entries(16), 0);
         wAfterTick.push_back(link.count(Kind::W));
     }
-    EXPECT_EQ(wAfterTick, (std::vector<int>{0, 0, 1, 1, 1, 2, 2}));
+    EXPECT_EQ(wAfterTick, (std::vector<int> { 0, 0, 1, 1, 1, 2, 2 }));
 }
 
 TEST(Timer1Tick, sixRowsThenOneBackgroundDestinationSkippingTheRows)
@@ -218,11 +218,11 @@ TEST(Timer1Tick, sixRowsThenOneBackgroundDestinationSkippingTheRows)
         p.Timer1_Timer(list, 2);
         const auto polled = polledOutputs(link);
         ASSERT_EQ(polled.size(), 7u);
-        EXPECT_EQ(std::vector<int>(polled.begin(), polled.begin() + 6), (std::vector<int>{2, 3, 4, 5, 6, 7}));
+        EXPECT_EQ(std::vector<int>(polled.begin(), polled.begin() + 6), (std::vector<int> { 2, 3, 4, 5, 6, 7 }));
         background.push_back(polled.back());
     }
     // 0 and 1 lie above the rows; 2 jumps past them to 8; after 9 it wraps to 0.
-    EXPECT_EQ(background, (std::vector<int>{0, 1, 8, 9, 0, 1}));
+    EXPECT_EQ(background, (std::vector<int> { 0, 1, 8, 9, 0, 1 }));
 }
 
 TEST(Timer1Tick, shortListPollsEveryRowAndRestartsTheBackground)
@@ -235,7 +235,7 @@ TEST(Timer1Tick, shortListPollsEveryRowAndRestartsTheBackground)
     for (int t = 0; t < 3; ++t) {
         link.clearCalls();
         p.Timer1_Timer(entries(3), 0);
-        EXPECT_EQ(polledOutputs(link), (std::vector<int>{0, 1, 2, 0}));
+        EXPECT_EQ(polledOutputs(link), (std::vector<int> { 0, 1, 2, 0 }));
     }
 }
 
@@ -252,14 +252,14 @@ TEST(Timer1Tick, offlineStopsTheRowsAndSlowsTheTimer)
     StatusPoller p(m, link);
     p.TurnOnTimer();
     const auto r = p.Timer1_Timer(entries(16), 0);
-    EXPECT_EQ(polledOutputs(link), (std::vector<int>{0, 1}));
+    EXPECT_EQ(polledOutputs(link), (std::vector<int> { 0, 1 }));
     EXPECT_EQ(r.interval, 2000);
     EXPECT_EQ(p.pollCursor(), 2); // the next tick goes on from the third row
 
     link.offline = false;
     link.clearCalls();
     EXPECT_EQ(p.Timer1_Timer(entries(16), 0).interval, 500);
-    EXPECT_EQ(polledOutputs(link), (std::vector<int>{2, 3, 4, 5, 0, 1, 6}));
+    EXPECT_EQ(polledOutputs(link), (std::vector<int> { 2, 3, 4, 5, 0, 1, 6 }));
 }
 
 TEST(Timer1Tick, noWorkWhenBusyDisconnectedSimulatorOrEmpty)
@@ -305,7 +305,7 @@ TEST(Timer1Tick, staleStatusOffsetNeverIndexesPastTheList)
     StatusPoller p(m, link);
     p.TurnOnTimer();
     p.Timer1_Timer(entries(4), 30);
-    EXPECT_EQ(polledOutputs(link), (std::vector<int>{0, 1, 2, 3, 0}));
+    EXPECT_EQ(polledOutputs(link), (std::vector<int> { 0, 1, 2, 3, 0 }));
 }
 
 TEST(TimerBracket, turnOffRefusedInsideATickAndTurnOnResetsCursors)

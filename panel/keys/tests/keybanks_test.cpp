@@ -12,7 +12,7 @@ namespace {
 
 struct Bank {
     StatandConfig m;
-    KeyBanks k{m};
+    KeyBanks k { m };
     Bank(int dests, int sources, int levels)
     {
         buildUniform(m, dests, sources, levels);
@@ -37,12 +37,12 @@ struct ScrollCase {
 TEST(KeyBanksScroll, barsFollowTheCounts)
 {
     const ScrollCase cases[] = {
-        {0, 0, 1, false, 0, false, 0, false, 0, false, 0},
-        {6, 16, 4, false, 0, false, 0, false, 0, false, 0},
-        {7, 17, 5, false, 0, true, 1, true, 1, true, 1},
-        {16, 3, 4, false, 0, false, 0, false, 0, true, 10},
-        {17, 40, 8, true, 1, true, 24, true, 4, true, 11},
-        {100, 1, 2, true, 84, false, 0, false, 0, true, 94},
+        { 0, 0, 1, false, 0, false, 0, false, 0, false, 0 },
+        { 6, 16, 4, false, 0, false, 0, false, 0, false, 0 },
+        { 7, 17, 5, false, 0, true, 1, true, 1, true, 1 },
+        { 16, 3, 4, false, 0, false, 0, false, 0, true, 10 },
+        { 17, 40, 8, true, 1, true, 24, true, 4, true, 11 },
+        { 100, 1, 2, true, 84, false, 0, false, 0, true, 94 },
     };
     for (const ScrollCase &c : cases) {
         SCOPED_TRACE(testing::Message() << c.dests << " dests, " << c.sources << " sources, " << c.levels << " levels");
@@ -94,16 +94,16 @@ TEST(KeyBanksPaging, AdjustDestBtnDisplayPutsTheEntryOnTheNinthKeyOrTheEnd)
     struct Case {
         int count, offset, entry, expected;
     } cases[] = {
-        {40, 0, 5, 0},    // already on a key
-        {40, 0, 15, 0},   // last key
-        {40, 0, 16, 8},   // ninth key
-        {40, 0, 20, 12},
-        {40, 0, 32, 24},  // count - entry = 8: end of the list
-        {40, 0, 39, 24},
-        {40, 24, 8, 0},   // 8 or less: top
-        {40, 24, 9, 1},
-        {40, 24, 23, 15},
-        {17, 0, 16, 1},
+        { 40, 0, 5, 0 }, // already on a key
+        { 40, 0, 15, 0 }, // last key
+        { 40, 0, 16, 8 }, // ninth key
+        { 40, 0, 20, 12 },
+        { 40, 0, 32, 24 }, // count - entry = 8: end of the list
+        { 40, 0, 39, 24 },
+        { 40, 24, 8, 0 }, // 8 or less: top
+        { 40, 24, 9, 1 },
+        { 40, 24, 23, 15 },
+        { 17, 0, 16, 1 },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "count " << c.count << " offset " << c.offset << " entry " << c.entry);
@@ -113,7 +113,7 @@ TEST(KeyBanksPaging, AdjustDestBtnDisplayPutsTheEntryOnTheNinthKeyOrTheEnd)
         EXPECT_EQ(b.k.destinationOffset(), c.expected);
         EXPECT_EQ(b.k.destinationScroll().value, c.expected);
         EXPECT_EQ(b.k.destinationKeys()[static_cast<size_t>(c.entry - c.expected)].caption,
-                  QStringLiteral("D%1").arg(c.entry + 1));
+            QStringLiteral("D%1").arg(c.entry + 1));
     }
 }
 
@@ -122,16 +122,16 @@ TEST(KeyBanksPaging, AdjustStatusDisplayKeepsTheEntryOnARow)
     struct Case {
         int count, dstOffset, statusOffset, key, expected;
     } cases[] = {
-        {6, 0, 0, 5, 0},    // fewer than 7: never moves
-        {20, 0, 0, 3, 0},   // on a row
-        {20, 0, 0, 5, 0},
-        {20, 0, 0, 6, 3},   // 20 - 6 > 3
-        {20, 0, 10, 2, 0},  // 3 or less: top
-        {20, 0, 10, 4, 1},
-        {20, 0, 0, 15, 12},
-        {20, 4, 0, 13, 14}, // entry 17: three follow it, so the end of the list
-        {20, 4, 0, 15, 14},
-        {7, 0, 0, 6, 1},
+        { 6, 0, 0, 5, 0 }, // fewer than 7: never moves
+        { 20, 0, 0, 3, 0 }, // on a row
+        { 20, 0, 0, 5, 0 },
+        { 20, 0, 0, 6, 3 }, // 20 - 6 > 3
+        { 20, 0, 10, 2, 0 }, // 3 or less: top
+        { 20, 0, 10, 4, 1 },
+        { 20, 0, 0, 15, 12 },
+        { 20, 4, 0, 13, 14 }, // entry 17: three follow it, so the end of the list
+        { 20, 4, 0, 15, 14 },
+        { 7, 0, 0, 6, 1 },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "count " << c.count << " key " << c.key << " status " << c.statusOffset);
@@ -143,7 +143,7 @@ TEST(KeyBanksPaging, AdjustStatusDisplayKeepsTheEntryOnARow)
         const int entry = c.dstOffset + c.key;
         if (c.count >= 7) {
             EXPECT_EQ(b.k.statusRows()[static_cast<size_t>(entry - c.expected)].caption,
-                      QStringLiteral("D%1").arg(entry + 1));
+                QStringLiteral("D%1").arg(entry + 1));
         }
     }
 }
@@ -178,13 +178,13 @@ TEST(KeyBanksSelect, singleModeMovesAndClearsTheSelection)
     KeyBanks k(h.m);
     k.LoadSystem(0);
     k.btnDestination_Click(2); // REC1: video only
-    EXPECT_EQ(k.selectedDestinations(), (std::vector<int16_t>{int16_t(h.rec1)}));
+    EXPECT_EQ(k.selectedDestinations(), (std::vector<int16_t> { int16_t(h.rec1) }));
     EXPECT_EQ(k.destinationKeys()[2].colour, KeyColour::Selected);
     ASSERT_EQ(k.levelCount(), 1);
     EXPECT_EQ(k.levelKeys()[0].caption, "VID");
 
     k.btnDestination_Click(1); // MON2 replaces REC1
-    EXPECT_EQ(k.selectedDestinations(), (std::vector<int16_t>{int16_t(h.mon2)}));
+    EXPECT_EQ(k.selectedDestinations(), (std::vector<int16_t> { int16_t(h.mon2) }));
     EXPECT_EQ(k.levelCount(), 2);
 
     k.btnDestination_Click(1); // again: nothing selected, levels of every listed destination
@@ -201,7 +201,7 @@ TEST(KeyBanksSelect, gangAccumulatesAndSwitchingModesClears)
     k.btnGang_Click();
     k.btnDestination_Click(2);
     k.btnDestination_Click(1);
-    EXPECT_EQ(k.selectedDestinations(), (std::vector<int16_t>{int16_t(h.mon2), int16_t(h.rec1)}));
+    EXPECT_EQ(k.selectedDestinations(), (std::vector<int16_t> { int16_t(h.mon2), int16_t(h.rec1) }));
     EXPECT_EQ(k.levelCount(), 2);
     k.btnSingle_Click();
     EXPECT_TRUE(k.selectedDestinations().empty());
@@ -219,7 +219,7 @@ TEST(KeyBanksSelect, levelKeysDecideWhichSourcesCanBeTaken)
     k.btnDestination_Click(0); // MON1: VID, AUD1, AUD2, TC
     ASSERT_EQ(k.levelCount(), 4);
     EXPECT_TRUE(k.sourceKeys()[2].enabled); // VTR on VID
-    k.btnLevel_Click(0);                    // VID off
+    k.btnLevel_Click(0); // VID off
     EXPECT_EQ(k.levelKeys()[0].colour, KeyColour::Unselected);
     EXPECT_FALSE(k.sourceKeys()[2].enabled);
     EXPECT_TRUE(k.sourceKeys()[0].enabled);
@@ -257,7 +257,7 @@ TEST(KeyBanksSelect, statusRowOffTheKeysScrollsTheBankAndSelects)
     EXPECT_EQ(b.k.destinationOffset(), 12);
     EXPECT_EQ(b.k.destinationKeys()[8].caption, "D21");
     EXPECT_EQ(b.k.destinationKeys()[8].colour, KeyColour::Selected);
-    EXPECT_EQ(b.k.selectedDestinations(), (std::vector<int16_t>{20}));
+    EXPECT_EQ(b.k.selectedDestinations(), (std::vector<int16_t> { 20 }));
     EXPECT_EQ(b.k.statusOffset(), 20); // already on a row: rows stay
 
     b.k.scrlDestStatus_Scroll(34);
@@ -269,8 +269,8 @@ TEST(KeyBanksSelect, statusRowOffTheKeysScrollsTheBankAndSelects)
 TEST(KeyBanksStatus, rowsShowNameLockAndSourcesOfTheShownLevels)
 {
     Bank b(8, 4, 6);
-    b.m.SetStatus(0, 1, {0, 2});
-    b.m.SetStatus(4, 1, {1, 3});
+    b.m.SetStatus(0, 1, { 0, 2 });
+    b.m.SetStatus(4, 1, { 1, 3 });
     b.m.SetLocked(1, true);
     b.k.UpdateAllStatus();
     const StatusRow &r = b.k.statusRows()[1];
@@ -290,9 +290,9 @@ TEST(KeyBanksStatus, rowsShowNameLockAndSourcesOfTheShownLevels)
 TEST(KeyBanksStatus, anotherNameSetBlanksRowsAndKeysPastItsLists)
 {
     StatandConfig m;
-    m.SizeForLoad(SystemCounts{1, 2, 8, 2});
-    m.AddController({"MAIN", 1, 1});
-    m.FillLevelSlot({"VID", 1, 0, 8, 8});
+    m.SizeForLoad(SystemCounts { 1, 2, 8, 2 });
+    m.AddController({ "MAIN", 1, 1 });
+    m.FillLevelSlot({ "VID", 1, 0, 8, 8 });
     const int big = m.TakeNameSetSlot("BIG");
     const int small = m.TakeNameSetSlot("SMALL");
     for (int d = 0; d < 8; ++d) {
@@ -325,7 +325,7 @@ TEST(KeyBanksLoad, firstSystemListsEveryNameSetAndShowsTheFirst)
     StatandConfig m;
     m.BuildDefaultSystem();
     KeyBanks k(m);
-    EXPECT_EQ(k.load1stSystem(), QStringList{"System 1"});
+    EXPECT_EQ(k.load1stSystem(), QStringList { "System 1" });
     EXPECT_EQ(k.currentNameSet(), 0);
     EXPECT_EQ(k.destinationKeys()[15].caption, "Outpt16");
     EXPECT_EQ(k.sourceKeys()[0].caption, "Input1");
@@ -347,12 +347,12 @@ TEST(PanelSwap, flipDecisions)
         bool menuFlip;
         const char *menuStore;
     } cases[] = {
-        {"TRUE", true, false, true, "FALSE"}, // menu: above -> below
-        {"TRUE", false, true, false, "FALSE"},
-        {"FALSE", false, false, true, "TRUE"}, // menu: below -> above
-        {"FALSE", true, true, false, "TRUE"},
-        {"", false, false, false, "FALSE"},    // anything but "FALSE" goes below
-        {"true", true, true, true, "FALSE"},
+        { "TRUE", true, false, true, "FALSE" }, // menu: above -> below
+        { "TRUE", false, true, false, "FALSE" },
+        { "FALSE", false, false, true, "TRUE" }, // menu: below -> above
+        { "FALSE", true, true, false, "TRUE" },
+        { "", false, false, false, "FALSE" }, // anything but "FALSE" goes below
+        { "true", true, true, true, "FALSE" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.stored << " above=" << c.destAbove);

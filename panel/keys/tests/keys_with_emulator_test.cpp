@@ -33,18 +33,18 @@ enum Key { MON1, MON2, REC1, REC2, TX, PVW, EDIT1, EDIT2 };
 enum SrcKey { CAM1, CAM2, VTR, GFX };
 
 struct Operator {
-    XelEmulator emu{routerModel()};
-    EmulatorHublink link{emu};
+    XelEmulator emu { routerModel() };
+    EmulatorHublink link { emu };
     StatandConfig model;
-    KeyBanks banks{model};
-    StatusPoller poller{model, link};
-    TakeAndLocks ops{model, link, banks, &poller};
+    KeyBanks banks { model };
+    StatusPoller poller { model, link };
+    TakeAndLocks ops { model, link, banks, &poller };
 
     Operator()
     {
         const ConfigLoadResult r = LoadConfigFile(model, houseFile());
         EXPECT_TRUE(r.ok()) << r.reason.toStdString();
-        EXPECT_EQ(banks.load1stSystem(), QStringList{"STUDIO"});
+        EXPECT_EQ(banks.load1stSystem(), QStringList { "STUDIO" });
         poller.TurnOnTimer();
     }
     // One Timer1 tick as the window runs it.
@@ -79,7 +79,7 @@ TEST(KeysWithEmulator, singleTakeRoutesEveryLevelOfTheDestination)
     EXPECT_EQ(op.emu.crosspoint(0, 3, 4), 2);
     EXPECT_EQ(op.emu.crosspoint(3, 1, 1), 2);
     // VID+AUD1 share output 1: one command; AUD2 on output 4; TC on the other router.
-    EXPECT_EQ(op.link.sent(), (QStringList{"H001002002000", "H004000000002", "3H001002"}));
+    EXPECT_EQ(op.link.sent(), (QStringList { "H001002002000", "H004000000002", "3H001002" }));
     EXPECT_EQ(op.banks.statusRows()[0].sources[0].caption, "CAM2");
 }
 
@@ -100,7 +100,7 @@ TEST(KeysWithEmulator, gangTakeOnChosenLevels)
     EXPECT_EQ(op.emu.crosspoint(0, 3, 5), 0); // AUD2 left alone
     EXPECT_EQ(op.emu.crosspoint(0, 1, 6), 5); // TX
     EXPECT_EQ(op.emu.crosspoint(3, 1, 6), 0); // TX timecode left alone
-    EXPECT_EQ(op.sentCount('H'), 3);          // one per destination, in list order
+    EXPECT_EQ(op.sentCount('H'), 3); // one per destination, in list order
     EXPECT_TRUE(op.link.sent()[0].startsWith("H003"));
     EXPECT_TRUE(op.link.sent()[2].startsWith("H006"));
 }
@@ -178,7 +178,7 @@ TEST(KeysWithEmulator, equalOutputsCostOneQuestionDifferentOutputsTwo)
 {
     Operator op;
     op.poller.PollDestination(op.model.FindDestination("MON2")); // VID 2, AUD1 2
-    EXPECT_EQ(op.link.sent(), QStringList{"Y002"});
+    EXPECT_EQ(op.link.sent(), QStringList { "Y002" });
     op.banks.btnDestination_Click(MON2);
     op.ops.btnSource_Click(CAM1);
     EXPECT_EQ(op.sentCount('H'), 1);

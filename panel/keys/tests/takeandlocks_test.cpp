@@ -34,9 +34,9 @@ struct RecordingGate : PollingGate {
 struct Panel {
     House h;
     FakeHublink link;
-    KeyBanks banks{h.m};
-    RecordingGate gate{link};
-    TakeAndLocks ops{h.m, link, banks, &gate};
+    KeyBanks banks { h.m };
+    RecordingGate gate { link };
+    TakeAndLocks ops { h.m, link, banks, &gate };
 
     Panel() { banks.LoadSystem(0); }
 };
@@ -68,32 +68,32 @@ TEST(Take, oneCommandPerControllerAndOutputWithLevelsFolded)
     EXPECT_EQ(hs[0].id, 1);
     EXPECT_EQ(hs[0].numLevs, 3);
     EXPECT_EQ(hs[0].dst, 3);
-    EXPECT_EQ(hs[0].src, v({1, 1, -1}));
+    EXPECT_EQ(hs[0].src, v({ 1, 1, -1 }));
     EXPECT_EQ(hs[1].dst, 4);
-    EXPECT_EQ(hs[1].src, v({-1, -1, 1}));
+    EXPECT_EQ(hs[1].src, v({ -1, -1, 1 }));
     EXPECT_EQ(hs[2].id, 2);
     EXPECT_EQ(hs[2].numLevs, 1);
-    EXPECT_EQ(hs[2].src, v({1}));
+    EXPECT_EQ(hs[2].src, v({ 1 }));
     // The panel shows the take at once, before any poll.
-    for (int l : {p.h.vid, p.h.aud1, p.h.aud2, p.h.tc}) {
+    for (int l : { p.h.vid, p.h.aud1, p.h.aud2, p.h.tc }) {
         EXPECT_EQ(p.h.m.Status(l, p.h.mon1).source, p.h.cam2);
         EXPECT_EQ(p.h.m.Status(l, p.h.mon1).flag, 0);
     }
     EXPECT_EQ(p.banks.statusRows()[0].sources[0].caption, "CAM2");
-    EXPECT_EQ(p.gate.log, (std::vector<std::string>{"off@0", "on@3"}));
+    EXPECT_EQ(p.gate.log, (std::vector<std::string> { "off@0", "on@3" }));
 }
 
 TEST(Take, onlyActiveLevelsAndLevelsCarryingTheSource)
 {
     Panel p;
     p.banks.btnDestination_Click(0); // MON1
-    p.banks.btnLevel_Click(1);       // AUD1 off
-    p.banks.btnLevel_Click(3);       // TC off
+    p.banks.btnLevel_Click(1); // AUD1 off
+    p.banks.btnLevel_Click(3); // TC off
     p.ops.btnSource_Click(1);
     auto hs = p.link.callsOf(Kind::H);
     ASSERT_EQ(hs.size(), 2u);
-    EXPECT_EQ(hs[0].src, v({1, -1, -1}));
-    EXPECT_EQ(hs[1].src, v({-1, -1, 1}));
+    EXPECT_EQ(hs[0].src, v({ 1, -1, -1 }));
+    EXPECT_EQ(hs[1].src, v({ -1, -1, 1 }));
     EXPECT_EQ(p.h.m.Status(p.h.aud1, p.h.mon1).source, -1);
 
     p.link.clearCalls();
@@ -102,7 +102,7 @@ TEST(Take, onlyActiveLevelsAndLevelsCarryingTheSource)
     hs = p.link.callsOf(Kind::H);
     ASSERT_EQ(hs.size(), 1u);
     EXPECT_EQ(hs[0].dst, 3);
-    EXPECT_EQ(hs[0].src, v({5, -1, -1}));
+    EXPECT_EQ(hs[0].src, v({ 5, -1, -1 }));
 }
 
 TEST(Take, gangTakesEveryUnlockedSelectedDestinationInListOrder)
@@ -117,7 +117,7 @@ TEST(Take, gangTakesEveryUnlockedSelectedDestinationInListOrder)
     std::vector<int> outputs;
     for (const auto &c : p.link.callsOf(Kind::H))
         outputs.push_back(c.dst);
-    EXPECT_EQ(outputs, (std::vector<int>{3, 4, 3, 7})); // MON1 x3, REC1; MON2 skipped
+    EXPECT_EQ(outputs, (std::vector<int> { 3, 4, 3, 7 })); // MON1 x3, REC1; MON2 skipped
     EXPECT_EQ(p.h.m.Status(p.h.vid, p.h.mon2).source, -1);
     EXPECT_EQ(p.h.m.Status(p.h.vid, p.h.rec1).source, p.h.cam1);
 }
@@ -152,10 +152,10 @@ TEST(Take, sameOutputOnTwoLevelsIsOneCommandDifferentOutputsTwo)
 {
     House h;
     FakeHublink link;
-    TakeRequest r{int16_t(h.mon2), false, v({int16_t(h.cam1), int16_t(h.cam1), -1, -1})};
+    TakeRequest r { int16_t(h.mon2), false, v({ int16_t(h.cam1), int16_t(h.cam1), -1, -1 }) };
     SendTakeCommands(h.m, link, r);
     ASSERT_EQ(link.count(Kind::H), 1);
-    EXPECT_EQ(link.calls()[0].src, v({0, 0, -1}));
+    EXPECT_EQ(link.calls()[0].src, v({ 0, 0, -1 }));
 
     h.m.SetDestinationNumber(h.mon2, h.aud1, 9);
     link.clearCalls();
@@ -163,26 +163,26 @@ TEST(Take, sameOutputOnTwoLevelsIsOneCommandDifferentOutputsTwo)
     ASSERT_EQ(link.count(Kind::H), 2);
     EXPECT_EQ(link.calls()[0].dst, 6);
     EXPECT_EQ(link.calls()[1].dst, 9);
-    EXPECT_EQ(link.calls()[1].src, v({-1, 0, -1}));
+    EXPECT_EQ(link.calls()[1].src, v({ -1, 0, -1 }));
 }
 
 TEST(Take, levelsOfOneRequestMayCarryDifferentSources)
 {
     House h;
     FakeHublink link;
-    TakeRequest r{int16_t(h.mon1), false, v({int16_t(h.vtr), int16_t(h.cam2), -1, -1})};
+    TakeRequest r { int16_t(h.mon1), false, v({ int16_t(h.vtr), int16_t(h.cam2), -1, -1 }) };
     EXPECT_TRUE(TakeToDestination(h.m, link, r));
     ASSERT_EQ(link.count(Kind::H), 1);
-    EXPECT_EQ(link.calls()[0].src, v({5, 1, -1}));
-    EXPECT_FALSE(TakeToDestination(h.m, link, TakeRequest{-1, false, r.sources}));
-    EXPECT_FALSE(TakeToDestination(h.m, link, TakeRequest{99, false, r.sources}));
+    EXPECT_EQ(link.calls()[0].src, v({ 5, 1, -1 }));
+    EXPECT_FALSE(TakeToDestination(h.m, link, TakeRequest { -1, false, r.sources }));
+    EXPECT_FALSE(TakeToDestination(h.m, link, TakeRequest { 99, false, r.sources }));
     EXPECT_EQ(link.count(Kind::H), 1);
 }
 
 TEST(Lock, readsTheTableAndTogglesOnlyWhereItDiffers)
 {
     Panel p;
-    p.link.setLocks(1, {false, false, false, false, true}); // output 4 (MON1 on AUD2) already locked
+    p.link.setLocks(1, { false, false, false, false, true }); // output 4 (MON1 on AUD2) already locked
     p.banks.btnDestination_Click(0);
     ASSERT_EQ(p.ops.btnLock_Click(), KeyAction::Done);
     const auto ws = p.link.callsOf(Kind::W);
@@ -196,7 +196,7 @@ TEST(Lock, readsTheTableAndTogglesOnlyWhereItDiffers)
     EXPECT_TRUE(p.h.m.Locked(p.h.mon1));
     EXPECT_EQ(p.banks.destinationKeys()[0].text, TextColour::LightRed);
     EXPECT_TRUE(p.banks.statusRows()[0].lockPicture);
-    EXPECT_EQ(p.link.locks(1), (std::vector<bool>{false, false, false, true, true}));
+    EXPECT_EQ(p.link.locks(1), (std::vector<bool> { false, false, false, true, true }));
 
     // Unlocking toggles both outputs of controller 1 back.
     p.link.clearCalls();

@@ -11,10 +11,10 @@ namespace exel::keystest {
 // sources S1.. numbered alike on every level; one name set "ALL" of them all.
 inline void buildUniform(StatandConfig &m, int dests, int sources, int levels)
 {
-    m.SizeForLoad(SystemCounts{levels, sources, dests, 1});
-    m.AddController({"MAIN", 1, static_cast<int16_t>(levels)});
+    m.SizeForLoad(SystemCounts { levels, sources, dests, 1 });
+    m.AddController({ "MAIN", 1, static_cast<int16_t>(levels) });
     for (int l = 0; l < levels; ++l)
-        m.FillLevelSlot({QStringLiteral("L%1").arg(l + 1), 1, static_cast<int16_t>(l), 999, 999});
+        m.FillLevelSlot({ QStringLiteral("L%1").arg(l + 1), 1, static_cast<int16_t>(l), 999, 999 });
     const int set = m.TakeNameSetSlot("ALL");
     for (int s = 0; s < sources; ++s) {
         const int i = m.TakeSourceSlot(QStringLiteral("S%1").arg(s + 1));
@@ -45,23 +45,23 @@ struct House {
 
     House()
     {
-        m.SizeForLoad(SystemCounts{4, 3, 3, 1});
-        m.AddController({"MAIN", 1, 3});
-        m.AddController({"TCR", 2, 1});
-        vid = m.FillLevelSlot({"VID", 1, 0, 16, 16});
-        aud1 = m.FillLevelSlot({"AUD1", 1, 1, 16, 16});
-        aud2 = m.FillLevelSlot({"AUD2", 1, 2, 16, 16});
-        tc = m.FillLevelSlot({"TC", 2, 0, 16, 16});
+        m.SizeForLoad(SystemCounts { 4, 3, 3, 1 });
+        m.AddController({ "MAIN", 1, 3 });
+        m.AddController({ "TCR", 2, 1 });
+        vid = m.FillLevelSlot({ "VID", 1, 0, 16, 16 });
+        aud1 = m.FillLevelSlot({ "AUD1", 1, 1, 16, 16 });
+        aud2 = m.FillLevelSlot({ "AUD2", 1, 2, 16, 16 });
+        tc = m.FillLevelSlot({ "TC", 2, 0, 16, 16 });
         const int set = m.TakeNameSetSlot("STUDIO");
         cam1 = m.TakeSourceSlot("CAM1");
         cam2 = m.TakeSourceSlot("CAM2");
         vtr = m.TakeSourceSlot("VTR");
-        for (int l : {vid, aud1, aud2, tc}) {
+        for (int l : { vid, aud1, aud2, tc }) {
             m.SetSourceNumber(cam1, l, 0);
             m.SetSourceNumber(cam2, l, 1);
         }
         m.SetSourceNumber(vtr, vid, 5);
-        for (int s : {cam1, cam2, vtr})
+        for (int s : { cam1, cam2, vtr })
             m.AddNameSetSource(set, s);
         mon1 = m.TakeDestinationSlot("MON1");
         mon2 = m.TakeDestinationSlot("MON2");
@@ -73,7 +73,7 @@ struct House {
         m.SetDestinationNumber(mon2, vid, 6);
         m.SetDestinationNumber(mon2, aud1, 6);
         m.SetDestinationNumber(rec1, vid, 7);
-        for (int d : {mon1, mon2, rec1})
+        for (int d : { mon1, mon2, rec1 })
             m.AddNameSetDestination(set, d);
         m.SizeStatusTables();
     }
