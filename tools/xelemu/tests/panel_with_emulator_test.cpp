@@ -127,3 +127,30 @@ TEST(PanelWithEmulator, polling_follows_routes_and_locks_made_by_another_panel)
     EXPECT_EQ(link.CPUHCmd(0, 3, 8, { 0, 0, 0 }), QStringLiteral("L"));
     EXPECT_EQ(link.sent().size(), before + 2);
 }
+
+TEST(PanelWithEmulator, demo_router_round_trips_through_auto_configuration)
+{
+    const StatandConfig original = loaded(test::sourceDir() + QStringLiteral("/tools/xelemu/demo.cfg"));
+    XelEmulator emu(original);
+    EmulatorHublink link(emu);
+    ScriptedDialogs dialogs;
+    QTemporaryDir dir;
+    QStringList loads;
+    ConfigR7x0 cfg(link, dialogs, dir.path(), [&](const QString &f) { loads << f; });
+    cfg.AutoConfigure();
+    ASSERT_EQ(loads.size(), 1) << dialogs.lastText().toStdString();
+    const StatandConfig m = loaded(loads[0]);
+    ASSERT_EQ(m.levelCount(), original.levelCount());
+    ASSERT_EQ(m.sourceCount(), original.sourceCount());
+    ASSERT_EQ(m.destinationCount(), original.destinationCount());
+    for (int s = 0; s < original.sourceCount(); ++s) {
+        const int t = m.FindSource(original.SourceName(s));
+        ASSERT_GE(t, 0) << original.SourceName(s).toStdString();
+        EXPECT_EQ(m.SourceNumbers(t), original.SourceNumbers(s)) << original.SourceName(s).toStdString();
+    }
+    for (int d = 0; d < original.destinationCount(); ++d) {
+        const int t = m.FindDestination(original.DestinationName(d));
+        ASSERT_GE(t, 0);
+        EXPECT_EQ(m.DestinationNumbers(t), original.DestinationNumbers(d));
+    }
+}
