@@ -243,6 +243,11 @@ QString SafeControllerFileName(const QString &name)
     return usable ? out : kDefaultControllerName;
 }
 
+bool ReadAutoLoadSetting(const SettingsStore &settings, bool simulator)
+{
+    return !simulator && settings.GetFlag(kAppName, kVarsSection, QStringLiteral("AutoLoad"));
+}
+
 // ---------------------------------------------------------------- ConfigR7x0
 
 ConfigR7x0::ConfigR7x0(

@@ -7,6 +7,7 @@
 #include "dialogs.h"
 #include "errorinfo.h"
 #include "hublink.h"
+#include "settingsstore.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -77,6 +78,10 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
 // else becomes "_"; leading dots and blanks are dropped; at most 64 characters.
 // A name with nothing usable left gives "R7x0".
 QString SafeControllerFileName(const QString &name);
+
+// The auto-load flag: "AutoLoad" stored as exactly "TRUE" (any case of the
+// key), and never in simulator mode.
+bool ReadAutoLoadSetting(const SettingsStore &settings, bool simulator);
 
 class ConfigR7x0 {
 public:

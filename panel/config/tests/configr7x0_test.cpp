@@ -343,3 +343,14 @@ TEST(MakeTempFileName, skipsNamesThatExist)
     ASSERT_TRUE(test::writeFile(QDir(dir.path()).filePath("12345678.tmp"), "x"));
     EXPECT_EQ(cfg.MakeTempFileName(), QDir(dir.path()).filePath("50000000.tmp"));
 }
+
+TEST(ReadAutoLoadSetting, exactlyTrueAndNeverInSimulatorMode)
+{
+    SettingsStore settings;
+    EXPECT_FALSE(ReadAutoLoadSetting(settings, false));
+    settings.SaveSetting(kAppName, kVarsSection, "Autoload", "TRUE"); // the menu's spelling of the key
+    EXPECT_TRUE(ReadAutoLoadSetting(settings, false));
+    EXPECT_FALSE(ReadAutoLoadSetting(settings, true));
+    settings.SaveSetting(kAppName, kVarsSection, "AutoLoad", "True");
+    EXPECT_FALSE(ReadAutoLoadSetting(settings, false));
+}
