@@ -48,10 +48,13 @@ TolComm::TolComm(QWidget *parent) : QWidget(parent)
     pal.setColor(QPalette::Window, Qt::white);
     pal.setColor(QPalette::WindowText, Qt::black);
     setPalette(pal);
+    m_terminalTimer.setInterval(100);
+    connect(&m_terminalTimer, &QTimer::timeout, this, &TolComm::pullTerminal);
 }
 
 TolComm::~TolComm()
 {
+    m_terminalTimer.stop();
     destroyEngine();
 }
 

@@ -41,6 +41,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
@@ -579,6 +580,7 @@ private:
     EndOfLineMode m_endOfLineMode = EndOfLineMode_NextLine;
     BackSpace m_backSpace = BackSpace_Destructive;
     QString m_terminal;
+    QTimer m_terminalTimer;
     QString m_captureFile;
     CaptureMode m_captureMode = Capture_Standard;
 

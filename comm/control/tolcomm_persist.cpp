@@ -218,18 +218,24 @@ void TolComm::ReadProperties(const PropertyBag &bag)
     m_collectErrors = false;
     m_errorNumber = savedError;
     m_errorDescription = savedErrorText;
+    // AutoReceive is the terminal-routing bit of AutoProcess; either one in
+    // the bag switches routing on.
     m_autoProcess = (wantAutoProcess >= 0 && wantAutoProcess <= 3) ? wantAutoProcess : 0;
+    if (wantAutoReceive)
+        m_autoProcess |= 1;
     m_autoReceive = false;
     m_designPortOpen = wantOpen;
     if (m_userMode) {
-        if (wantAutoReceive)
+        if (m_autoProcess & 1) {
+            m_autoProcess &= ~1;
             setAutoReceive(true);
-        else
+        } else {
             applyAutoProcess();
+        }
         if (wantOpen)
             setPortOpen(true);
     } else {
-        m_autoReceive = wantAutoReceive || (m_autoProcess & 1);
+        m_autoReceive = (m_autoProcess & 1) != 0;
     }
     if (firstError)
         raiseError(firstError, firstErrorText);

@@ -256,8 +256,15 @@ uint TolComm::getCommHandle() { return engine(); }
 void TolComm::applyAutoProcess()
 {
     // Only a control that runs in a program routes input to its terminal.
-    if (m_userMode)
-        engineSet(SetAutoProcess, m_autoProcess);
+    if (!m_userMode)
+        return;
+    engineSet(SetAutoProcess, m_autoProcess);
+    // Routed input reaches the engine's terminal sink without any event, so
+    // the control collects it for its screen on a timer of its own.
+    if (m_autoProcess & 1)
+        m_terminalTimer.start();
+    else
+        m_terminalTimer.stop();
 }
 
 int TolComm::getAutoProcess() { return m_autoProcess; }
