@@ -103,19 +103,44 @@ TEST(XelemuProgram, answers_status_and_take_on_its_pty_and_publishes_com_link)
     EXPECT_TRUE(log.contains("rx Y004"));
 }
 
-TEST(XelemuProgram, hangup_closes_the_line_the_panel_holds)
+TEST(XelemuProgram, hangup_closes_the_line_and_reopen_brings_a_new_one)
 {
     QProcess proc;
-    proc.start(
-        QStringLiteral(XELEMU_BINARY), { test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg") });
+    proc.start(QStringLiteral(XELEMU_BINARY),
+        { QStringLiteral("--log"), QStringLiteral("/dev/null"),
+            test::sourceDir() + QStringLiteral("/tools/xelemu/tests/data/router.cfg") });
     ASSERT_TRUE(proc.waitForStarted());
     const QString path = stdoutLine(proc);
-    const int fd = open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int fd = open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     proc.write("hangup\n");
     EXPECT_EQ(stdoutLine(proc), QStringLiteral("OK hanging up"));
     EXPECT_EQ(stdoutLine(proc), QStringLiteral("HANGUP"));
     pollfd p { fd, POLLIN, 0 };
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    EXPECT_TRUE(p.revents & (POLLHUP | POLLERR));
+    close(fd);
+
+    proc.write("reopen\n");
+    EXPECT_EQ(stdoutLine(proc), QStringLiteral("OK reopening"));
+    const QString again = stdoutLine(proc);
+    ASSERT_TRUE(again.startsWith(QStringLiteral("/dev/pts/"))) << again.toStdString();
+    fd = open(again.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t {};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+    const QByteArray q = HublinkFrame(u"WS").toLatin1();
+    ASSERT_EQ(write(fd, q.constData(), static_cast<size_t>(q.size())), q.size());
+    EXPECT_TRUE(HublinkCheckAnswer(QString::fromLatin1(readLine(fd))).good());
+
+    // A hang-up injected as a fault takes the place of the next answer.
+    proc.write("fault hangup\n");
+    EXPECT_TRUE(stdoutLine(proc).startsWith(QStringLiteral("OK hangup")));
+    ASSERT_EQ(write(fd, q.constData(), static_cast<size_t>(q.size())), q.size());
+    EXPECT_EQ(stdoutLine(proc), QStringLiteral("HANGUP"));
+    p = { fd, POLLIN, 0 };
     ASSERT_EQ(poll(&p, 1, 2000), 1);
     EXPECT_TRUE(p.revents & (POLLHUP | POLLERR));
     close(fd);
