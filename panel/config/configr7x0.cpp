@@ -158,6 +158,18 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
         return *n;
     };
 
+    // A line the panel's reader would refuse is never written: a nameless
+    // member, or a level the controller numbered but never named (no "LEV"
+    // record), would stop the load of the whole file at that line. Members are
+    // listed in the name set only when they got a line.
+    const auto writeMember = [&](const QString &kind, const QString &member, int level, int number) -> bool {
+        const QString &levelName = levelNames[static_cast<size_t>(level)];
+        if (trimBlanks(member).isEmpty() || trimBlanks(levelName).isEmpty())
+            return false;
+        lines << QStringLiteral("%1,%2,%3,%4").arg(kind, member, levelName).arg(number);
+        return true;
+    };
+
     int n;
     while ((n = reader.ReadQueryRecord(buffer, f)) > 0) {
         if (lines.size() > kMaxConfigLines) {
@@ -182,8 +194,8 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
             for (int i = 0; i <= n - 4 && i < levels; ++i) {
                 if (trimBlanks(f.value(3 + i)).isEmpty())
                     continue;
-                lines << QStringLiteral("%1,%2,%3,%4").arg(type, name, levelNames[static_cast<size_t>(i) + 1]).arg(num);
-                (isSrc ? srcUsed : dstUsed)[static_cast<size_t>(num)] = true;
+                if (writeMember(type, name, i + 1, num))
+                    (isSrc ? srcUsed : dstUsed)[static_cast<size_t>(num)] = true;
             }
         } else if (type == QLatin1String("RTY")) {
             const int src = number(f.value(2), sources, "source");
@@ -193,13 +205,13 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
             if (dst < 0)
                 return result;
             srcNames[static_cast<size_t>(src)] = name;
-            srcUsed[static_cast<size_t>(src)] = true;
-            for (int l = 1; l <= levels; ++l)
-                lines << QStringLiteral("SRC,%1,%2,%3").arg(name, levelNames[static_cast<size_t>(l)]).arg(src);
             dstNames[static_cast<size_t>(dst)] = name;
-            dstUsed[static_cast<size_t>(dst)] = true;
             for (int l = 1; l <= levels; ++l)
-                lines << QStringLiteral("DST,%1,%2,%3").arg(name, levelNames[static_cast<size_t>(l)]).arg(dst);
+                if (writeMember(QStringLiteral("SRC"), name, l, src))
+                    srcUsed[static_cast<size_t>(src)] = true;
+            for (int l = 1; l <= levels; ++l)
+                if (writeMember(QStringLiteral("DST"), name, l, dst))
+                    dstUsed[static_cast<size_t>(dst)] = true;
         } else if (type == QLatin1String("STL")) {
             const QString levelName = cleanName(f.value(2));
             if (name.isEmpty() || levelName.isEmpty())
