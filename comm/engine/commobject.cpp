@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -94,17 +95,17 @@ void tick(uint32_t handle)
         return;
     SerialDriver &drv = *obj->driver;
     collectErrors(*obj);
-    if (drv.waitReadable(0) == WaitResult::HungUp && drv.inQueue() == 0) {
+    if (drv.waitReadable(0) == WaitResult::HungUp && queued(*obj) == 0) {
         portLost(obj, "Timer");
         return;
     }
-    const int inQueue = drv.inQueue();
+    const int inQueue = queued(*obj);
     const int outQueue = drv.outQueue();
     bool errorsDone = false;
     if (obj->autoProcess & 1) {
         char block[200];
         for (;;) {
-            const long n = drv.read(block, sizeof block);
+            const long n = readInput(obj, block, sizeof block);
             if (n <= 0)
                 break;
             afterInput(*obj, block, size_t(n));
@@ -379,7 +380,8 @@ bool openPort(const ObjectPtr &obj)
 
 void closePort(CommObject &obj)
 {
-    obj.driver->purge(true, true);
+    purgeInput(obj);
+    obj.driver->purge(false, true);
     obj.driver->setDtr(false);
     obj.driver->close();
     obj.portOpen = false;
@@ -410,8 +412,8 @@ bool pumpOnce(const ObjectPtr &obj)
         return false;
     const int realMs = g_pauseHook ? g_pauseHook(50) : 50;
     if (obj->portOpen) {
-        if (obj->driver->inQueue() == 0 && obj->driver->waitReadable(realMs) == WaitResult::HungUp
-            && obj->driver->inQueue() == 0) {
+        if (queued(*obj) == 0 && obj->driver->waitReadable(realMs) == WaitResult::HungUp
+            && queued(*obj) == 0) {
             --obj->busy;
             portLost(obj, "Wait");
             return alive(obj);
@@ -433,6 +435,59 @@ bool pauseMs(const ObjectPtr &obj, int32_t ms)
             return false;
     }
     return alive(obj);
+}
+
+int queued(CommObject &obj)
+{
+    if (!obj.portOpen)
+        return 0;
+    return obj.driver->inQueue() + int(obj.rxAhead.size() - obj.rxPos);
+}
+
+void purgeInput(CommObject &obj)
+{
+    obj.rxAhead.clear();
+    obj.rxPos = 0;
+    obj.driver->purge(true, false);
+}
+
+long readInput(const ObjectPtr &obj, char *buf, size_t len)
+{
+    CommObject &o = *obj;
+    if (len == 0)
+        return 0;
+    bool triedDriver = false;
+    if (o.rxPos == o.rxAhead.size() && len < 256) {
+        triedDriver = true;
+        o.rxAhead.resize(4096);
+        o.rxPos = 0;
+        const long r = o.driver->read(o.rxAhead.data(), o.rxAhead.size());
+        o.rxAhead.resize(r > 0 ? size_t(r) : 0);
+        if (r < 0) {
+            portLost(obj, "Read");
+            return -1;
+        }
+    }
+    size_t n = std::min(len, o.rxAhead.size() - o.rxPos);
+    std::memcpy(buf, o.rxAhead.data() + o.rxPos, n);
+    o.rxPos += n;
+    if (o.rxPos == o.rxAhead.size()) {
+        o.rxAhead.clear();
+        o.rxPos = 0;
+    }
+    if (n < len && !(triedDriver && n == 0)) {
+        const long r = o.driver->read(buf + n, len - n);
+        if (r < 0 && n == 0) {
+            portLost(obj, "Read");
+            return -1;
+        }
+        if (r > 0)
+            n += size_t(r);
+    }
+    if (!o.nullDiscard)
+        return long(n);
+    char *end = std::remove(buf, buf + n, '\0');
+    return long(end - buf);
 }
 
 void showInTerminal(CommObject &obj, const char *bytes, size_t len)

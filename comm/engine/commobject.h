@@ -82,6 +82,11 @@ struct CommObject {
     int32_t dialTimeOut = 30000;
     bool dialing = false;
 
+    // Bytes already taken from the driver but not yet handed out: reading a
+    // block at once saves a system call per byte in line input and look-ups.
+    std::string rxAhead;
+    size_t rxPos = 0;
+
     std::unique_ptr<SerialDriver> driver;
 };
 
@@ -122,6 +127,14 @@ void portLost(const ObjectPtr &obj, const char *where);
 // 50 ms that ends as soon as input arrives. False when the object is gone.
 bool pumpOnce(const ObjectPtr &obj);
 int64_t nowMs();
+
+// Bytes waiting to be read: the driver's queue and what was read ahead.
+int queued(CommObject &obj);
+// Reads up to len received bytes (NULs dropped under NullDiscard); -1 when
+// the device went away (the port is then closed).
+long readInput(const ObjectPtr &obj, char *buf, size_t len);
+// Empties the receive side: driver queue and read-ahead.
+void purgeInput(CommObject &obj);
 
 // Terminal sink.
 void showInTerminal(CommObject &obj, const char *bytes, size_t len);

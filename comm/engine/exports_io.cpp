@@ -51,20 +51,6 @@ int32_t outputBytes(const ObjectPtr &obj, const char *data, int32_t length, bool
     return int32_t(written);
 }
 
-// Reads up to len bytes, dropping NULs when NullDiscard is on; -1 when the device went away.
-static long readBytes(const ObjectPtr &obj, char *buf, size_t len)
-{
-    const long n = obj->driver->read(buf, len);
-    if (n < 0) {
-        portLost(obj, "Read");
-        return -1;
-    }
-    if (n == 0 || !obj->nullDiscard)
-        return n;
-    char *end = std::remove(buf, buf + n, '\0');
-    return long(end - buf);
-}
-
 int32_t lookUpWait(const ObjectPtr &obj, const std::vector<std::string> &strings, char *buffer, int32_t size)
 {
     const size_t cap = (buffer && size > 0) ? size_t(size - 1) : 0;
@@ -84,7 +70,7 @@ int32_t lookUpWait(const ObjectPtr &obj, const std::vector<std::string> &strings
         if (obj->shutDown || !alive(obj) || !obj->portOpen)
             break;
         char byte;
-        const long n = readBytes(obj, &byte, 1);
+        const long n = readInput(obj, &byte, 1);
         if (n < 0)
             break;
         if (n == 1) {
@@ -145,13 +131,13 @@ int32_t GetInput(uint32_t handle, char *buffer, int32_t size)
     }
     if (!processErrors(obj) || !obj->portOpen)
         return 0;
-    const int32_t count = obj->driver->inQueue();
+    const int32_t count = queued(*obj);
     int32_t wanted = obj->inputLen ? obj->inputLen : count;
     wanted = std::min(wanted, obj->inBufferSize);
     if (wanted <= 0 || wanted > count)
         return 0;
     const int32_t take = std::min(wanted, size);
-    const long n = readBytes(obj, buffer, size_t(take));
+    const long n = readInput(obj, buffer, size_t(take));
     if (n <= 0)
         return 0;
     afterInput(*obj, buffer, size_t(n));
@@ -177,7 +163,7 @@ int32_t GetLineInput(uint32_t handle, char *buffer, int32_t size)
         if (obj->shutDown || !alive(obj) || !obj->portOpen)
             break;
         char byte;
-        const long n = readBytes(obj, &byte, 1);
+        const long n = readInput(obj, &byte, 1);
         if (n < 0)
             break;
         if (n == 0) {
@@ -289,7 +275,7 @@ int32_t ClearInputBuffer(uint32_t handle)
         diag(*obj, "ClearInputBuffer(): Port not open");
         return 0;
     }
-    obj->driver->purge(true, false);
+    purgeInput(*obj);
     return 1;
 }
 
@@ -313,7 +299,7 @@ static int32_t flushWait(const ObjectPtr &obj, int32_t ms, bool input)
         collectErrors(*obj);
         if (!processErrors(obj) || !obj->portOpen)
             return 0;
-        const int count = input ? obj->driver->inQueue() : obj->driver->outQueue();
+        const int count = input ? queued(*obj) : obj->driver->outQueue();
         if (count == 0)
             return 1;
         if (nowMs() >= deadline || obj->shutDown)
@@ -348,7 +334,7 @@ int32_t WaitForInput(uint32_t handle, int32_t ms)
     for (;;) {
         if (!alive(obj) || !obj->portOpen || obj->shutDown)
             return 0;
-        const int count = obj->driver->inQueue();
+        const int count = queued(*obj);
         if (count > 0)
             return count;
         if (nowMs() >= deadline)

@@ -479,7 +479,7 @@ int32_t GetDSR(uint32_t handle)
 int32_t GetInBufferCount(uint32_t handle)
 {
     OBJ_OR(0);
-    return obj->portOpen ? obj->driver->inQueue() : 0;
+    return queued(*obj);
 }
 int32_t GetOutBufferCount(uint32_t handle)
 {

@@ -217,8 +217,10 @@ int32_t InitModemForAnswer(uint32_t handle)
 int32_t Dial(uint32_t handle, const char *number)
 {
     OBJ_OR(4);
-    if (obj->portOpen)
-        obj->driver->purge(true, true);
+    if (obj->portOpen) {
+        purgeInput(*obj);
+        obj->driver->purge(false, true);
+    }
     else
         diag(*obj, "Dial(): Port not open");
     const std::string &dialCommand =
