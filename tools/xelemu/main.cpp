@@ -55,7 +55,9 @@ Control commands on standard input or the control socket (one per line,
 Faults: silence (no answer), badsum (the answer with a wrong checksum; short
 answers grow one), garbage (random text and a wrong checksum), partial (the
 first half of the answer, no line end), slow (the answer after --slow-ms),
-hangup (the pseudo-terminal is closed; "reopen" opens a new one).
+hangup (the pseudo-terminal is closed; "reopen" opens a new one, and moves
+the COM<n> link to it). "reopen" also helps when a panel died holding the line
+in exclusive use, which a pseudo-terminal keeps until its master closes.
 The per-level status flag of a Y answer is 0 unless set with "flag".
 Wire numbers have three digits: outputs and inputs past 999 are unreachable.)";
 
