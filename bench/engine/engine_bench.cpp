@@ -63,7 +63,7 @@ bool readExactly(int fd, char *buf, size_t n)
 {
     size_t got = 0;
     while (got < n) {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (poll(&p, 1, 2000) <= 0)
             return false;
         const ssize_t r = read(fd, buf + got, n - got);
@@ -80,7 +80,7 @@ void answerer(int fd, std::atomic<bool> &stop)
     const std::string answer = "ANSWER:0123456789AB\r";
     char cmd[8];
     while (!stop) {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         if (poll(&p, 1, 20) <= 0)
             continue;
         if (!readExactly(fd, cmd, 8))
@@ -93,7 +93,7 @@ void answerer(int fd, std::atomic<bool> &stop)
 void roundTrip(uint32_t h, int slaveFd, int masterFd)
 {
     const int n = 3000;
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop { false };
     std::thread peer(answerer, masterFd, std::ref(stop));
     const char cmd[] = "STATUS?\r";
     std::vector<double> plain, engine;
@@ -119,7 +119,7 @@ void roundTrip(uint32_t h, int slaveFd, int masterFd)
     peer.join();
     const double p = median(plain), e = median(engine);
     std::printf("round trip 8/20 bytes: plain %.1f us, engine %.1f us, ratio %.2f (target <= 1.5 or +100 us) %s\n", p,
-                e, e / p, (e / p <= 1.5 || e - p <= 100) ? "OK" : "MISSED");
+        e, e / p, (e / p <= 1.5 || e - p <= 100) ? "OK" : "MISSED");
 }
 
 void throughput(uint32_t h, int slaveFd, int masterFd)
@@ -130,7 +130,7 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
     std::vector<char> sink(65536);
     auto drain = [&](std::atomic<size_t> &got) {
         while (got < total) {
-            pollfd p {masterFd, POLLIN, 0};
+            pollfd p { masterFd, POLLIN, 0 };
             if (poll(&p, 1, 2000) <= 0)
                 return;
             const ssize_t r = read(masterFd, sink.data(), sink.size());
@@ -141,7 +141,7 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
     };
     // Output direction.
     auto timeWrites = [&](auto writeBlock) {
-        std::atomic<size_t> got {0};
+        std::atomic<size_t> got { 0 };
         std::thread t(drain, std::ref(got));
         const auto t0 = Clock::now();
         for (size_t sent = 0; sent < total; sent += block)
@@ -157,7 +157,7 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
             if (w > 0) {
                 done += size_t(w);
             } else {
-                pollfd p {fd, POLLOUT, 0};
+                pollfd p { fd, POLLOUT, 0 };
                 poll(&p, 1, 1000);
             }
         }
@@ -182,7 +182,7 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
         return double(total) / (1 << 20) / std::chrono::duration<double>(Clock::now() - t0).count();
     };
     auto plainRead = [&]() -> size_t {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p { fd, POLLIN, 0 };
         poll(&p, 1, 50);
         const ssize_t r = read(fd, in.data(), in.size());
         return r > 0 ? size_t(r) : 0;
@@ -203,9 +203,9 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
     const double plainOut = median(po), engineOut = median(eo), plainIn = median(pi), engineIn = median(ei);
     ::close(fd);
     std::printf("throughput out: plain %.0f MiB/s, engine %.0f MiB/s, %.0f %% (target >= 80 %%) %s\n", plainOut,
-                engineOut, 100 * engineOut / plainOut, engineOut >= 0.8 * plainOut ? "OK" : "MISSED");
+        engineOut, 100 * engineOut / plainOut, engineOut >= 0.8 * plainOut ? "OK" : "MISSED");
     std::printf("throughput in:  plain %.0f MiB/s, engine %.0f MiB/s, %.0f %% (target >= 80 %%) %s\n", plainIn,
-                engineIn, 100 * engineIn / plainIn, engineIn >= 0.8 * plainIn ? "OK" : "MISSED");
+        engineIn, 100 * engineIn / plainIn, engineIn >= 0.8 * plainIn ? "OK" : "MISSED");
 }
 
 void lookUpLatency(uint32_t h, int masterFd)
@@ -213,7 +213,7 @@ void lookUpLatency(uint32_t h, int masterFd)
     const std::string list("OK\0ERROR\0\0", 10);
     std::vector<double> lat;
     for (int i = 0; i < 200; ++i) {
-        std::atomic<Clock::time_point::rep> sentAt {0};
+        std::atomic<Clock::time_point::rep> sentAt { 0 };
         std::thread peer([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(3 + i % 7));
             (void)!write(masterFd, "ATZ\r\r\nO", 7);
@@ -229,7 +229,7 @@ void lookUpLatency(uint32_t h, int masterFd)
     }
     std::sort(lat.begin(), lat.end());
     std::printf("look-up return after last byte: median %.0f us, max %.0f us over %zu waits (target < 2000 us) %s\n",
-                median(lat), lat.back(), lat.size(), lat.back() < 2000 ? "OK" : "MISSED");
+        median(lat), lat.back(), lat.size(), lat.back() < 2000 ? "OK" : "MISSED");
 }
 
 double cpuSeconds()
@@ -249,8 +249,8 @@ void idleCpu(uint32_t h)
     qApp->exec();
     const double cpu = cpuSeconds() - c0;
     const double pct = 100 * cpu / (t.elapsed() / 1000.0);
-    std::printf("idle open object, 55 ms timer: %.3f %% of a core (target < 0.5 %%) %s\n", pct,
-                pct < 0.5 ? "OK" : "MISSED");
+    std::printf(
+        "idle open object, 55 ms timer: %.3f %% of a core (target < 0.5 %%) %s\n", pct, pct < 0.5 ? "OK" : "MISSED");
 }
 
 } // namespace

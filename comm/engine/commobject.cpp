@@ -66,25 +66,44 @@ private:
 const char *eventName(int32_t code)
 {
     switch (code) {
-    case 1: return "Send";
-    case 2: return "Receive";
-    case 3: return "CTS";
-    case 4: return "DSR";
-    case 5: return "CarrierDetect";
-    case 6: return "Ring";
-    case 7: return "End Of File";
-    case 100: return "Transfer";
-    case 1001: return "Break";
-    case 1002: return "CTS time-out";
-    case 1003: return "DSR time-out";
-    case 1004: return "Frame error";
-    case 1005: return "Input time-out";
-    case 1006: return "Data Overrun";
-    case 1007: return "Carrier Detect time-out";
-    case 1008: return "Receive Buffer Overflow";
-    case 1009: return "Parity Error";
-    case 1010: return "Transmit Buffer Overflow";
-    default: return "Unknown";
+    case 1:
+        return "Send";
+    case 2:
+        return "Receive";
+    case 3:
+        return "CTS";
+    case 4:
+        return "DSR";
+    case 5:
+        return "CarrierDetect";
+    case 6:
+        return "Ring";
+    case 7:
+        return "End Of File";
+    case 100:
+        return "Transfer";
+    case 1001:
+        return "Break";
+    case 1002:
+        return "CTS time-out";
+    case 1003:
+        return "DSR time-out";
+    case 1004:
+        return "Frame error";
+    case 1005:
+        return "Input time-out";
+    case 1006:
+        return "Data Overrun";
+    case 1007:
+        return "Carrier Detect time-out";
+    case 1008:
+        return "Receive Buffer Overflow";
+    case 1009:
+        return "Parity Error";
+    case 1010:
+        return "Transmit Buffer Overflow";
+    default:
+        return "Unknown";
     }
 }
 
@@ -285,8 +304,12 @@ bool processErrors(const ObjectPtr &obj)
         return true;
     obj->lastCommError = flags;
     static const std::pair<uint32_t, int32_t> order[] = {
-        {kErrBreak, TOLCOM_ER_BREAK},   {kErrFrame, TOLCOM_ER_FRAME},     {kErrOverrun, TOLCOM_ER_OVERRUN},
-        {kErrRxOver, TOLCOM_ER_RXOVER}, {kErrParity, TOLCOM_ER_RXPARITY}, {kErrTxFull, TOLCOM_ER_TXFULL},
+        { kErrBreak, TOLCOM_ER_BREAK },
+        { kErrFrame, TOLCOM_ER_FRAME },
+        { kErrOverrun, TOLCOM_ER_OVERRUN },
+        { kErrRxOver, TOLCOM_ER_RXOVER },
+        { kErrParity, TOLCOM_ER_RXPARITY },
+        { kErrTxFull, TOLCOM_ER_TXFULL },
     };
     for (const auto &[flag, code] : order) {
         if ((flags & flag) && !raiseEvent(obj, code))
@@ -412,8 +435,7 @@ bool pumpOnce(const ObjectPtr &obj)
         return false;
     const int realMs = g_pauseHook ? g_pauseHook(50) : 50;
     if (obj->portOpen) {
-        if (queued(*obj) == 0 && obj->driver->waitReadable(realMs) == WaitResult::HungUp
-            && queued(*obj) == 0) {
+        if (queued(*obj) == 0 && obj->driver->waitReadable(realMs) == WaitResult::HungUp && queued(*obj) == 0) {
             --obj->busy;
             portLost(obj, "Wait");
             return alive(obj);

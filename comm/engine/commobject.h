@@ -97,7 +97,10 @@ using ObjectPtr = std::shared_ptr<CommObject>;
 ObjectPtr enter(uint32_t handle, const char *function);
 // The object behind handle without any logging.
 ObjectPtr find(uint32_t handle);
-inline bool alive(const ObjectPtr &obj) { return obj && !obj->destroyed; }
+inline bool alive(const ObjectPtr &obj)
+{
+    return obj && !obj->destroyed;
+}
 
 bool initEngine();
 uint32_t createObject(QObject *parent, const char *name);

@@ -10,9 +10,9 @@
 
 using namespace tolcom;
 
-#define OBJ_OR(result)                        \
-    ObjectPtr obj = enter(handle, __func__); \
-    if (!obj)                                 \
+#define OBJ_OR(result)                                                                                                 \
+    ObjectPtr obj = enter(handle, __func__);                                                                           \
+    if (!obj)                                                                                                          \
         return result;
 
 namespace tolcom {
@@ -188,8 +188,8 @@ int32_t InputUntilLookUp(uint32_t handle, const char *lookups, int32_t lookupsSi
     if (buffer && size > 0)
         buffer[0] = '\0';
     if (obj->busy) {
-        exel::dialogs().messageBox(QStringLiteral("Control is busy"), exel::MsgButtons::Ok,
-                                   exel::MsgIcon::Exclamation, QStringLiteral("LookUp"));
+        exel::dialogs().messageBox(QStringLiteral("Control is busy"), exel::MsgButtons::Ok, exel::MsgIcon::Exclamation,
+            QStringLiteral("LookUp"));
         diag(*obj, "   Control is busy");
         return -1;
     }

@@ -9,9 +9,9 @@
 
 using namespace tolcom;
 
-#define OBJ_OR(result)                        \
-    ObjectPtr obj = enter(handle, __func__); \
-    if (!obj)                                 \
+#define OBJ_OR(result)                                                                                                 \
+    ObjectPtr obj = enter(handle, __func__);                                                                           \
+    if (!obj)                                                                                                          \
         return result;
 
 namespace {
@@ -19,11 +19,16 @@ namespace {
 const char *handshakeName(int32_t v)
 {
     switch (v) {
-    case 0: return "None";
-    case 1: return "Xon/Xoff";
-    case 2: return "Hardware";
-    case 3: return "Xon/Xoff and Hardware";
-    default: return "";
+    case 0:
+        return "None";
+    case 1:
+        return "Xon/Xoff";
+    case 2:
+        return "Hardware";
+    case 3:
+        return "Xon/Xoff and Hardware";
+    default:
+        return "";
     }
 }
 
@@ -54,8 +59,9 @@ int32_t readLine(const ObjectPtr &obj, uint32_t bit, const char *name)
 int32_t setBufferSize(const ObjectPtr &obj, int32_t &field, int32_t size, bool in)
 {
     if (obj->portOpen) {
-        diag(*obj, in ? format("SetInBufferSize(%d): Cannot set size while the port is open.", size)
-                      : format("SetOutBufferSize(%d): Port already open", size));
+        diag(*obj,
+            in ? format("SetInBufferSize(%d): Cannot set size while the port is open.", size)
+               : format("SetOutBufferSize(%d): Port already open", size));
         return 380;
     }
     if (size < 0)

@@ -2,17 +2,20 @@
 #include "fakedriver.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace tolcom {
 namespace {
 
 class FakeDriver : public SerialDriver {
 public:
-    explicit FakeDriver(std::shared_ptr<FakePort> port) : m_port(std::move(port)) {}
+    explicit FakeDriver(std::shared_ptr<FakePort> port)
+        : m_port(std::move(port))
+    {
+    }
 
     bool open(const std::string &path, int &err) override
     {

@@ -14,14 +14,14 @@ namespace tolcom {
 
 // State shared between a test and the fake driver the engine owns.
 struct FakePort {
-    std::set<std::string> openable;     // paths that open; empty = every path
+    std::set<std::string> openable; // paths that open; empty = every path
     std::vector<std::string> openAttempts;
     bool open = false;
-    std::string received;               // bytes waiting to be read by the engine
-    std::string written;                // every byte the engine wrote
-    uint32_t lines = 0;                 // modem-line word (kLine* bits)
+    std::string received; // bytes waiting to be read by the engine
+    std::string written; // every byte the engine wrote
+    uint32_t lines = 0; // modem-line word (kLine* bits)
     bool hasLines = true;
-    uint32_t errors = 0;                // pending kErr* flags
+    uint32_t errors = 0; // pending kErr* flags
     int outQueue = 0;
     bool dtr = false, rts = false, brk = false;
     bool failWrites = false;

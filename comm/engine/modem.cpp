@@ -10,9 +10,9 @@
 
 using namespace tolcom;
 
-#define OBJ_OR(result)                        \
-    ObjectPtr obj = enter(handle, __func__); \
-    if (!obj)                                 \
+#define OBJ_OR(result)                                                                                                 \
+    ObjectPtr obj = enter(handle, __func__);                                                                           \
+    if (!obj)                                                                                                          \
         return result;
 
 namespace {
@@ -220,11 +220,10 @@ int32_t Dial(uint32_t handle, const char *number)
     if (obj->portOpen) {
         purgeInput(*obj);
         obj->driver->purge(false, true);
-    }
-    else
+    } else
         diag(*obj, "Dial(): Port not open");
-    const std::string &dialCommand =
-        obj->modem.fields[obj->dialMode == 1 ? ModemOptions::PulseDial : ModemOptions::ToneDial];
+    const std::string &dialCommand
+        = obj->modem.fields[obj->dialMode == 1 ? ModemOptions::PulseDial : ModemOptions::ToneDial];
     if (!sendModem(obj, dialCommand))
         return 4;
     const std::string digits = number ? number : "";

@@ -17,7 +17,7 @@
 namespace tolcom::portwatch {
 namespace {
 
-std::atomic<int32_t> g_switches {0};
+std::atomic<int32_t> g_switches { 0 };
 std::mutex g_mutex;
 
 void putLe(std::string &out, uint64_t v, int bytes)
@@ -95,7 +95,7 @@ void write(Kind kind, std::string_view objectName, std::string_view text, std::s
         ok = false; // not our file: leave it alone
     } else {
         end = getLe32(header + 12);
-        struct stat st {};
+        struct stat st { };
         if (end < kHeaderSize || (fstat(fd, &st) == 0 && off_t(end) > st.st_size))
             ok = false; // damaged header: do not write into the unknown
     }

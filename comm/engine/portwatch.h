@@ -19,7 +19,10 @@ constexpr uint32_t kHeaderSize = 16;
 
 void setSwitches(int32_t flags);
 int32_t switches();
-inline bool on(Switch s) { return (switches() & s) != 0; }
+inline bool on(Switch s)
+{
+    return (switches() & s) != 0;
+}
 
 // Folder: $TOLCOM_LOG_DIR, else $XDG_STATE_HOME, else ~/.local/state.
 std::string logPath();
@@ -27,7 +30,10 @@ std::string logPath();
 // Appends one record. A file that is not ours is left alone.
 void write(Kind kind, std::string_view objectName, std::string_view text, std::string_view data = {});
 
-inline void diag(std::string_view objectName, std::string_view text) { write(Diagnostic, objectName, text); }
+inline void diag(std::string_view objectName, std::string_view text)
+{
+    write(Diagnostic, objectName, text);
+}
 
 // "Ouput: %d bytes " / "Input: %d bytes " and two hex digits and a blank per
 // byte, a new record after about 50 characters.

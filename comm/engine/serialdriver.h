@@ -13,12 +13,12 @@ namespace tolcom {
 
 // Raw line-error flags, as the engine stores them in "last comm error".
 enum CommErrorFlag : uint32_t {
-    kErrRxOver = 0x0001,   // receive queue overflow
-    kErrOverrun = 0x0002,  // hardware overrun
+    kErrRxOver = 0x0001, // receive queue overflow
+    kErrOverrun = 0x0002, // hardware overrun
     kErrParity = 0x0004,
     kErrFrame = 0x0008,
     kErrBreak = 0x0010,
-    kErrTxFull = 0x0100,   // transmit queue full
+    kErrTxFull = 0x0100, // transmit queue full
 };
 
 // Modem-line word bits.
@@ -33,11 +33,11 @@ enum ModemLineBit : uint32_t {
 struct DeviceState {
     int32_t baud = 9600;
     int32_t dataBits = 8;
-    int32_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int32_t stopBits = 0;   // 0 one, 1 one and a half, 2 two
+    int32_t parity = 0; // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int32_t stopBits = 0; // 0 one, 1 one and a half, 2 two
     bool parityCheck = true;
-    bool ctsFlow = false;   // hardware output flow control (RTS/CTS)
-    bool xonXoff = false;   // software flow control both directions
+    bool ctsFlow = false; // hardware output flow control (RTS/CTS)
+    bool xonXoff = false; // software flow control both directions
     bool nullStrip = false; // drop received NUL bytes
     uint8_t xonChar = 0x11;
     uint8_t xoffChar = 0x13;

@@ -11,7 +11,7 @@ namespace tolcom {
 
 int termios2Apply(int fd, const Termios2Config &c)
 {
-    struct termios2 t {};
+    struct termios2 t { };
     if (ioctl(fd, TCGETS2, &t) != 0)
         return errno;
     // Raw mode: no line editing, no translation, no signals.
@@ -21,17 +21,34 @@ int termios2Apply(int fd, const Termios2Config &c)
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | CBAUD);
     t.c_cflag |= CREAD | CLOCAL | BOTHER;
     switch (c.dataBits) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    default: t.c_cflag |= CS8; break;
+    case 5:
+        t.c_cflag |= CS5;
+        break;
+    case 6:
+        t.c_cflag |= CS6;
+        break;
+    case 7:
+        t.c_cflag |= CS7;
+        break;
+    default:
+        t.c_cflag |= CS8;
+        break;
     }
     switch (c.parity) {
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case 1:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case 2:
+        t.c_cflag |= PARENB;
+        break;
+    case 3:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    default:
+        break;
     }
     if (c.parity != 0 && c.parityCheck)
         t.c_iflag |= INPCK;
@@ -56,15 +73,23 @@ int termios2Apply(int fd, const Termios2Config &c)
 
 int termios2Read(int fd, Termios2Config &c)
 {
-    struct termios2 t {};
+    struct termios2 t { };
     if (ioctl(fd, TCGETS2, &t) != 0)
         return errno;
     c.baud = t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
-    case CS5: c.dataBits = 5; break;
-    case CS6: c.dataBits = 6; break;
-    case CS7: c.dataBits = 7; break;
-    default: c.dataBits = 8; break;
+    case CS5:
+        c.dataBits = 5;
+        break;
+    case CS6:
+        c.dataBits = 6;
+        break;
+    case CS7:
+        c.dataBits = 7;
+        break;
+    default:
+        c.dataBits = 8;
+        break;
     }
     c.parity = 0;
     if (t.c_cflag & PARENB) {

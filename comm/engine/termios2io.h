@@ -8,8 +8,8 @@ namespace tolcom {
 
 struct Termios2Config {
     uint32_t baud;
-    int dataBits;      // 5..8
-    int parity;        // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int dataBits; // 5..8
+    int parity; // 0 none, 1 odd, 2 even, 3 mark, 4 space
     bool twoStopBits;
     bool parityCheck;
     bool ctsFlow;

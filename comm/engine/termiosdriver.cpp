@@ -116,7 +116,7 @@ public:
             const int64_t left = deadline - monotonicMs();
             if (left <= 0)
                 break;
-            pollfd pfd {m_fd, POLLOUT, 0};
+            pollfd pfd { m_fd, POLLOUT, 0 };
             if (poll(&pfd, 1, int(left)) > 0 && (pfd.revents & (POLLHUP | POLLERR))) {
                 m_errno = EIO;
                 return done ? long(done) : -1;
@@ -171,10 +171,14 @@ public:
             return false;
         }
         word = 0;
-        if (bits & TIOCM_CTS) word |= kLineCts;
-        if (bits & TIOCM_DSR) word |= kLineDsr;
-        if (bits & TIOCM_RNG) word |= kLineRing;
-        if (bits & TIOCM_CAR) word |= kLineCarrier;
+        if (bits & TIOCM_CTS)
+            word |= kLineCts;
+        if (bits & TIOCM_DSR)
+            word |= kLineDsr;
+        if (bits & TIOCM_RNG)
+            word |= kLineRing;
+        if (bits & TIOCM_CAR)
+            word |= kLineCarrier;
         return true;
     }
 
@@ -224,11 +228,16 @@ public:
         if (!readCounters(now))
             return 0;
         uint32_t flags = 0;
-        if (now.brk != m_counters.brk) flags |= kErrBreak;
-        if (now.frame != m_counters.frame) flags |= kErrFrame;
-        if (now.overrun != m_counters.overrun) flags |= kErrOverrun;
-        if (now.buf_overrun != m_counters.buf_overrun) flags |= kErrRxOver;
-        if (now.parity != m_counters.parity) flags |= kErrParity;
+        if (now.brk != m_counters.brk)
+            flags |= kErrBreak;
+        if (now.frame != m_counters.frame)
+            flags |= kErrFrame;
+        if (now.overrun != m_counters.overrun)
+            flags |= kErrOverrun;
+        if (now.buf_overrun != m_counters.buf_overrun)
+            flags |= kErrRxOver;
+        if (now.parity != m_counters.parity)
+            flags |= kErrParity;
         m_counters = now;
         return flags;
     }
@@ -240,7 +249,7 @@ public:
                 usleep(useconds_t(ms) * 1000);
             return WaitResult::Timeout;
         }
-        pollfd pfd {m_fd, POLLIN, 0};
+        pollfd pfd { m_fd, POLLIN, 0 };
         const int r = poll(&pfd, 1, ms);
         if (r <= 0)
             return WaitResult::Timeout;

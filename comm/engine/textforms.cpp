@@ -8,8 +8,8 @@
 namespace tolcom {
 namespace {
 
-constexpr const char *kParityLetters[] = {"n", "o", "e", "m", "s"};
-constexpr const char *kStopNames[] = {"1", "1.5", "2"};
+constexpr const char *kParityLetters[] = { "n", "o", "e", "m", "s" };
+constexpr const char *kStopNames[] = { "1", "1.5", "2" };
 
 char lower(char c)
 {
@@ -18,7 +18,10 @@ char lower(char c)
 
 class Cursor {
 public:
-    explicit Cursor(std::string s) : m_s(std::move(s)) {}
+    explicit Cursor(std::string s)
+        : m_s(std::move(s))
+    {
+    }
     void skipBlanks()
     {
         while (m_pos < m_s.size() && (m_s[m_pos] == ' ' || m_s[m_pos] == '\t'))
@@ -170,7 +173,8 @@ LookUpListStatus readLookUpList(const char *block, size_t size, std::vector<std:
     return LookUpListStatus::Unterminated;
 }
 
-LookUpMatcher::LookUpMatcher(std::vector<std::string> strings) : m_strings(std::move(strings))
+LookUpMatcher::LookUpMatcher(std::vector<std::string> strings)
+    : m_strings(std::move(strings))
 {
     for (auto &s : m_strings) {
         std::transform(s.begin(), s.end(), s.begin(), lower);
@@ -199,7 +203,7 @@ int LookUpMatcher::feed(char byte)
 ModemOptions ModemOptions::builtIn()
 {
     ModemOptions m;
-    m.fields = {"Hayes Compatible", "ATX4E1V1S7=60&C1^M", "ATDT", "ATDP", "ATS0=2^M", "~~+++~~ATH0^M", "14400"};
+    m.fields = { "Hayes Compatible", "ATX4E1V1S7=60&C1^M", "ATDT", "ATDP", "ATS0=2^M", "~~+++~~ATH0^M", "14400" };
     return m;
 }
 

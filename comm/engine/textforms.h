@@ -14,7 +14,7 @@ namespace tolcom {
 // Framing fields of a comm object, as the settings string sets them.
 struct SerialSettings {
     int32_t baud = 9600;
-    int32_t parity = 0;   // 0 n, 1 o, 2 e, 3 m, 4 s
+    int32_t parity = 0; // 0 n, 1 o, 2 e, 3 m, 4 s
     int32_t dataBits = 8; // 4..8
     int32_t stopBits = 0; // 0 one, 1 one and a half, 2 two
 };

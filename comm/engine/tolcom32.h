@@ -45,12 +45,12 @@ extern "C" {
 /* ---- Event and error codes -------------------------------------------- */
 
 enum {
-    TOLCOM_EV_SEND = 1,       /* at most SThreshold bytes wait to be sent */
-    TOLCOM_EV_RECEIVE = 2,    /* at least RThreshold bytes wait to be read */
-    TOLCOM_EV_CTS = 3,        /* CTS line changed */
-    TOLCOM_EV_DSR = 4,        /* DSR line changed */
-    TOLCOM_EV_CD = 5,         /* carrier detect changed */
-    TOLCOM_EV_RING = 6,       /* ring indicator rose */
+    TOLCOM_EV_SEND = 1, /* at most SThreshold bytes wait to be sent */
+    TOLCOM_EV_RECEIVE = 2, /* at least RThreshold bytes wait to be read */
+    TOLCOM_EV_CTS = 3, /* CTS line changed */
+    TOLCOM_EV_DSR = 4, /* DSR line changed */
+    TOLCOM_EV_CD = 5, /* carrier detect changed */
+    TOLCOM_EV_RING = 6, /* ring indicator rose */
     TOLCOM_EV_EOF = 7,
     TOLCOM_EV_TRANSFER = 100,
     TOLCOM_ER_BREAK = 1001,
@@ -248,8 +248,8 @@ TOLCOM_API int32_t GetLineInput(uint32_t handle, char *buffer, int32_t size);
  * receives what arrived, at most size-1 bytes and a NUL; when it fills up the
  * wait ends with -1. Returns the index of the string matched, or -1. While
  * another wait of the object runs, shows "Control is busy" and returns -1. */
-TOLCOM_API int32_t InputUntilLookUp(uint32_t handle, const char *lookups, int32_t lookupsSize, char *buffer,
-                                    int32_t size);
+TOLCOM_API int32_t InputUntilLookUp(
+    uint32_t handle, const char *lookups, int32_t lookupsSize, char *buffer, int32_t size);
 /* The same, throwing the received bytes away. */
 TOLCOM_API int32_t DiscardUntilLookUp(uint32_t handle, const char *lookups, int32_t lookupsSize);
 TOLCOM_API int32_t SetLookUpTimeOut(uint32_t handle, int32_t ms);
@@ -327,7 +327,10 @@ TOLCOM_API int32_t GetDialTimeOut(uint32_t handle);
 class TolCommCommandEvent : public QEvent {
 public:
     TolCommCommandEvent(int32_t controlId, uint32_t handle, int32_t code)
-        : QEvent(QEvent::Type(TOLCOM_COMMAND_EVENT)), m_controlId(controlId), m_handle(handle), m_code(code)
+        : QEvent(QEvent::Type(TOLCOM_COMMAND_EVENT))
+        , m_controlId(controlId)
+        , m_handle(handle)
+        , m_code(code)
     {
     }
     int32_t controlId() const { return m_controlId; }

@@ -15,15 +15,15 @@
 
 using namespace tolcom;
 
-#define OBJ_OR(result)                        \
-    ObjectPtr obj = enter(handle, __func__); \
-    if (!obj)                                 \
+#define OBJ_OR(result)                                                                                                 \
+    ObjectPtr obj = enter(handle, __func__);                                                                           \
+    if (!obj)                                                                                                          \
         return result;
 
 namespace tolcom {
 bool readModemList(std::vector<std::string> &lines);
 
-const int32_t kDialogBauds[] = {1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400};
+const int32_t kDialogBauds[] = { 1200, 2400, 4800, 9600, 14400, 19200, 28800, 38400 };
 
 int dialogBaudIndex(int32_t baud)
 {
@@ -37,9 +37,9 @@ int dialogBaudIndex(int32_t baud)
 std::string dialogSettingsText(int32_t baud, int32_t parity, int32_t dataBits, int32_t stopBits)
 {
     static const char letters[] = "noems";
-    static const char *stops[] = {"1", "1.5", "2"};
-    return format("%ld,%c,%d,%s", long(baud), letters[std::clamp(parity, 0, 4)], dataBits,
-                  stops[std::clamp(stopBits, 0, 2)]);
+    static const char *stops[] = { "1", "1.5", "2" };
+    return format(
+        "%ld,%c,%d,%s", long(baud), letters[std::clamp(parity, 0, 4)], dataBits, stops[std::clamp(stopBits, 0, 2)]);
 }
 
 int32_t dialogHandshaking(int flowChoice)
@@ -53,8 +53,7 @@ int32_t dialogHandshaking(int flowChoice)
 namespace {
 
 // Items: "Hayes Compatible" (0), then each list line's title with its line number.
-template <typename AddItem, typename Select>
-int32_t fillBox(const ObjectPtr &obj, AddItem addItem, Select select)
+template <typename AddItem, typename Select> int32_t fillBox(const ObjectPtr &obj, AddItem addItem, Select select)
 {
     addItem(QStringLiteral("Hayes Compatible"), 0);
     std::vector<std::string> lines;
@@ -143,13 +142,13 @@ int32_t PortSettingsDialog(uint32_t handle, void *owner)
     };
 
     const SerialSettings &s = obj->settings;
-    auto *baud = group("Baud rate", {"1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400"},
-                       dialogBaudIndex(s.baud), 0);
-    auto *data = group("Data bits", {"5", "6", "7", "8"}, std::clamp(s.dataBits, 5, 8) - 5, 1);
-    auto *stop = group("Stop bits", {"1", "1.5", "2"}, s.stopBits, 2);
-    auto *parity = group("Parity", {"None", "Odd", "Even", "Mark", "Space"}, s.parity, 3);
+    auto *baud = group("Baud rate", { "1200", "2400", "4800", "9600", "14400", "19200", "28800", "38400" },
+        dialogBaudIndex(s.baud), 0);
+    auto *data = group("Data bits", { "5", "6", "7", "8" }, std::clamp(s.dataBits, 5, 8) - 5, 1);
+    auto *stop = group("Stop bits", { "1", "1.5", "2" }, s.stopBits, 2);
+    auto *parity = group("Parity", { "None", "Odd", "Even", "Mark", "Space" }, s.parity, 3);
     const int flowChecked = (obj->handshaking & 1) ? 0 : (obj->handshaking & 2) ? 1 : 2;
-    auto *flow = group("Flow control", {"Xon/Xoff", "Hardware", "None"}, flowChecked, 4);
+    auto *flow = group("Flow control", { "Xon/Xoff", "Hardware", "None" }, flowChecked, 4);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     layout->addWidget(buttons);
@@ -157,8 +156,8 @@ int32_t PortSettingsDialog(uint32_t handle, void *owner)
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     if (dialog.exec() != QDialog::Accepted)
         return 0;
-    const std::string text = dialogSettingsText(kDialogBauds[std::max(baud->checkedId(), 0)], parity->checkedId(),
-                                                data->checkedId() + 5, stop->checkedId());
+    const std::string text = dialogSettingsText(
+        kDialogBauds[std::max(baud->checkedId(), 0)], parity->checkedId(), data->checkedId() + 5, stop->checkedId());
     SetSettings(handle, text.c_str());
     SetHandshaking(handle, dialogHandshaking(flow->checkedId()));
     return 1;

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (idx >= 0) {
             std::string want = strings[size_t(idx)];
             std::transform(want.begin(), want.end(), want.begin(),
-                           [](char ch) { return char(std::tolower(static_cast<unsigned char>(ch))); });
+                [](char ch) { return char(std::tolower(static_cast<unsigned char>(ch))); });
             if (seen.size() < want.size() || seen.compare(seen.size() - want.size(), want.size(), want) != 0)
                 std::abort();
         }

@@ -5,7 +5,9 @@
 
 namespace modememu {
 
-HayesModem::HayesModem(const exel::Clock &clock) : m_clock(clock), m_s(100, 0)
+HayesModem::HayesModem(const exel::Clock &clock)
+    : m_clock(clock)
+    , m_s(100, 0)
 {
     m_s[2] = '+';
     m_s[3] = '\r';
@@ -16,12 +18,18 @@ HayesModem::HayesModem(const exel::Clock &clock) : m_clock(clock), m_s(100, 0)
 
 bool HayesModem::parseOutcome(std::string_view text, Outcome &outcome)
 {
-    if (text == "connect") outcome = Outcome::Connect;
-    else if (text == "no-carrier") outcome = Outcome::NoCarrier;
-    else if (text == "no-dialtone") outcome = Outcome::NoDialtone;
-    else if (text == "busy") outcome = Outcome::Busy;
-    else if (text == "silence") outcome = Outcome::Silence;
-    else return false;
+    if (text == "connect")
+        outcome = Outcome::Connect;
+    else if (text == "no-carrier")
+        outcome = Outcome::NoCarrier;
+    else if (text == "no-dialtone")
+        outcome = Outcome::NoDialtone;
+    else if (text == "busy")
+        outcome = Outcome::Busy;
+    else if (text == "silence")
+        outcome = Outcome::Silence;
+    else
+        return false;
     return true;
 }
 
@@ -35,13 +43,27 @@ void HayesModem::result(Result r)
     }
     const char *text = "OK";
     switch (r) {
-    case Ok: text = "OK"; break;
-    case Connect: text = "CONNECT"; break;
-    case Ring: text = "RING"; break;
-    case NoCarrier: text = "NO CARRIER"; break;
-    case Error: text = "ERROR"; break;
-    case NoDialtone: text = "NO DIALTONE"; break;
-    case Busy: text = "BUSY"; break;
+    case Ok:
+        text = "OK";
+        break;
+    case Connect:
+        text = "CONNECT";
+        break;
+    case Ring:
+        text = "RING";
+        break;
+    case NoCarrier:
+        text = "NO CARRIER";
+        break;
+    case Error:
+        text = "ERROR";
+        break;
+    case NoDialtone:
+        text = "NO DIALTONE";
+        break;
+    case Busy:
+        text = "BUSY";
+        break;
     }
     m_toDte += "\r\n";
     m_toDte += text;
@@ -56,8 +78,7 @@ void HayesModem::fromDte(std::string_view bytes)
     for (const char ch : bytes) {
         if (m_state == State::Online) {
             if (ch == char(m_s[2])) {
-                const bool guarded = m_plusCount == 0 ? now - m_lastDteMs >= m_guardMs
-                                                      : now - m_lastPlusMs < m_guardMs;
+                const bool guarded = m_plusCount == 0 ? now - m_lastDteMs >= m_guardMs : now - m_lastPlusMs < m_guardMs;
                 if (guarded && m_plusCount < 3) {
                     ++m_plusCount;
                     m_lastPlusMs = now;
@@ -142,11 +163,28 @@ bool HayesModem::runCommands(const std::string &cmds)
     while (i < cmds.size()) {
         const char c = char(std::toupper(static_cast<unsigned char>(cmds[i++])));
         switch (c) {
-        case 'E': m_echo = number(0) != 0; break;
-        case 'V': m_verbose = number(0) != 0; break;
-        case 'Q': m_quiet = number(0) != 0; break;
-        case 'X': case 'L': case 'M': case 'B': case 'W': case 'Y': case 'N': number(0); break;
-        case 'I': number(0); m_toDte += "\r\nHayes modem emulator\r\n"; break;
+        case 'E':
+            m_echo = number(0) != 0;
+            break;
+        case 'V':
+            m_verbose = number(0) != 0;
+            break;
+        case 'Q':
+            m_quiet = number(0) != 0;
+            break;
+        case 'X':
+        case 'L':
+        case 'M':
+        case 'B':
+        case 'W':
+        case 'Y':
+        case 'N':
+            number(0);
+            break;
+        case 'I':
+            number(0);
+            m_toDte += "\r\nHayes modem emulator\r\n";
+            break;
         case 'Z':
             number(0);
             m_echo = true;
@@ -154,7 +192,11 @@ bool HayesModem::runCommands(const std::string &cmds)
             m_quiet = false;
             m_dtrMode = 2;
             m_s.assign(100, 0);
-            m_s[2] = '+'; m_s[3] = '\r'; m_s[4] = '\n'; m_s[5] = 8; m_s[7] = 50;
+            m_s[2] = '+';
+            m_s[3] = '\r';
+            m_s[4] = '\n';
+            m_s[5] = 8;
+            m_s[7] = 50;
             break;
         case 'H':
             if (number(0) != 0)
@@ -225,7 +267,8 @@ bool HayesModem::runCommands(const std::string &cmds)
                 return result(Error), false;
             break;
         }
-        case '\\': case '%':
+        case '\\':
+        case '%':
             if (i < cmds.size())
                 ++i;
             number(0);
@@ -262,11 +305,23 @@ void HayesModem::poll()
     const int64_t now = m_clock.nowMs();
     if (m_state == State::Dialing && now >= m_dialAt) {
         switch (m_outcome) {
-        case Outcome::Connect: connect(); break;
-        case Outcome::NoCarrier: m_state = State::Command; result(NoCarrier); break;
-        case Outcome::NoDialtone: m_state = State::Command; result(NoDialtone); break;
-        case Outcome::Busy: m_state = State::Command; result(Busy); break;
-        case Outcome::Silence: break; // stays dialing until a key aborts it
+        case Outcome::Connect:
+            connect();
+            break;
+        case Outcome::NoCarrier:
+            m_state = State::Command;
+            result(NoCarrier);
+            break;
+        case Outcome::NoDialtone:
+            m_state = State::Command;
+            result(NoDialtone);
+            break;
+        case Outcome::Busy:
+            m_state = State::Command;
+            result(Busy);
+            break;
+        case Outcome::Silence:
+            break; // stays dialing until a key aborts it
         }
     }
     if (m_state == State::Online && m_plusCount == 3 && now - m_lastPlusMs >= m_guardMs) {

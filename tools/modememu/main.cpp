@@ -22,15 +22,15 @@ volatile std::sig_atomic_t g_stop = 0;
 void usage()
 {
     std::fprintf(stderr,
-                 "usage: modememu [options]\n"
-                 "  --outcome connect|no-carrier|no-dialtone|busy|silence   result of a dial (connect)\n"
-                 "  --link-dir DIR     place a symlink DIR/COM<n> to the modem's pty\n"
-                 "  --port N           the n of COM<n> (1)\n"
-                 "  --line PATH        once connected, pass data to and from this device\n"
-                 "  --line-pty         create a second pty for the far end and print its path\n"
-                 "  --guard-ms MS      guard time around +++ (1000)\n"
-                 "  --dial-delay-ms MS time from dial to result (2000)\n"
-                 "  --speed BPS        speed in the CONNECT message (9600)\n");
+        "usage: modememu [options]\n"
+        "  --outcome connect|no-carrier|no-dialtone|busy|silence   result of a dial (connect)\n"
+        "  --link-dir DIR     place a symlink DIR/COM<n> to the modem's pty\n"
+        "  --port N           the n of COM<n> (1)\n"
+        "  --line PATH        once connected, pass data to and from this device\n"
+        "  --line-pty         create a second pty for the far end and print its path\n"
+        "  --guard-ms MS      guard time around +++ (1000)\n"
+        "  --dial-delay-ms MS time from dial to result (2000)\n"
+        "  --speed BPS        speed in the CONNECT message (9600)\n");
 }
 
 int openRawPty(std::string &slavePath)
@@ -85,13 +85,20 @@ int main(int argc, char **argv)
                 usage();
                 return 2;
             }
-        } else if (a == "--link-dir") linkDir = value();
-        else if (a == "--port") port = std::atoi(value().c_str());
-        else if (a == "--line") linePath = value();
-        else if (a == "--line-pty") linePty = true;
-        else if (a == "--guard-ms") guardMs = std::atoi(value().c_str());
-        else if (a == "--dial-delay-ms") dialDelayMs = std::atoi(value().c_str());
-        else if (a == "--speed") speed = std::atoi(value().c_str());
+        } else if (a == "--link-dir")
+            linkDir = value();
+        else if (a == "--port")
+            port = std::atoi(value().c_str());
+        else if (a == "--line")
+            linePath = value();
+        else if (a == "--line-pty")
+            linePty = true;
+        else if (a == "--guard-ms")
+            guardMs = std::atoi(value().c_str());
+        else if (a == "--dial-delay-ms")
+            dialDelayMs = std::atoi(value().c_str());
+        else if (a == "--speed")
+            speed = std::atoi(value().c_str());
         else {
             usage();
             return a == "--help" ? 0 : 2;
@@ -149,7 +156,7 @@ int main(int argc, char **argv)
 
     char buf[4096];
     while (!g_stop) {
-        pollfd fds[2] = {{modemFd, POLLIN, 0}, {lineFd, POLLIN, 0}};
+        pollfd fds[2] = { { modemFd, POLLIN, 0 }, { lineFd, POLLIN, 0 } };
         poll(fds, lineFd >= 0 ? 2 : 1, 10);
         if (fds[0].revents & POLLIN) {
             const ssize_t n = read(modemFd, buf, sizeof buf);

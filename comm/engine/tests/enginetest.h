@@ -17,8 +17,8 @@
 
 #include <chrono>
 #include <cstring>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <pty.h>
 #include <string>
@@ -32,7 +32,8 @@ namespace enginetest {
 // test plays the far end on the master.
 class PtyPort {
 public:
-    explicit PtyPort(int port = 1) : m_port(port)
+    explicit PtyPort(int port = 1)
+        : m_port(port)
     {
         int slave = -1;
         char name[256] = {};
@@ -60,7 +61,10 @@ public:
     int port() const { return m_port; }
     bool ok() const { return m_master >= 0; }
 
-    void send(const std::string &bytes) { ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void send(const std::string &bytes)
+    {
+        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
     // Everything the engine wrote, waiting up to ms for at least want bytes.
     std::string receive(size_t want = 1, int ms = 1000)
     {
@@ -75,7 +79,7 @@ public:
                     break;
                 continue;
             }
-            pollfd p {m_master, POLLIN, 0};
+            pollfd p { m_master, POLLIN, 0 };
             poll(&p, 1, 5);
         }
         return out;
@@ -135,7 +139,11 @@ public:
 // Installs the fake driver for objects created while it lives.
 class FakeDriverScope {
 public:
-    FakeDriverScope() : port(std::make_shared<tolcom::FakePort>()) { tolcom::setDriverFactory(tolcom::fakeDriverFactory(port)); }
+    FakeDriverScope()
+        : port(std::make_shared<tolcom::FakePort>())
+    {
+        tolcom::setDriverFactory(tolcom::fakeDriverFactory(port));
+    }
     ~FakeDriverScope() { tolcom::setDriverFactory(nullptr); }
     std::shared_ptr<tolcom::FakePort> port;
 };
@@ -160,7 +168,7 @@ struct Recorder {
     }
     static int32_t handler(uint32_t h, int32_t id, int32_t code)
     {
-        events().push_back({h, id, code});
+        events().push_back({ h, id, code });
         if (action())
             action()(h, code);
         return 0;

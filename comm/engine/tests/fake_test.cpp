@@ -52,7 +52,7 @@ protected:
 
 TEST_F(FakeTest, opensTheSecondNameWhenTheFirstFails)
 {
-    port().openable = {"/dev/ttyS2"};
+    port().openable = { "/dev/ttyS2" };
     EXPECT_EQ(SetPortOpen(h, 1), 1);
     ASSERT_EQ(port().openAttempts.size(), 2u);
     EXPECT_EQ(port().openAttempts[0].substr(port().openAttempts[0].size() - 5), "/COM3");
@@ -133,7 +133,7 @@ TEST_F(FakeTest, lineChangesRaiseTheirEventsAndRingOnlyOnTheRisingEdge)
     runFor(60);
     port().lines |= tolcom::kLineCarrier;
     runEvents(4);
-    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> {3, 4, 6, 5}));
+    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> { 3, 4, 6, 5 }));
     EXPECT_EQ(Recorder::events().front().handle, h);
     EXPECT_EQ(GetLastCommEvent(h), 5);
 }
@@ -144,7 +144,7 @@ TEST_F(FakeTest, lineErrorsRaiseEventsInTheirOrder)
     port().errors = tolcom::kErrParity | tolcom::kErrBreak | tolcom::kErrRxOver | tolcom::kErrFrame
         | tolcom::kErrOverrun | tolcom::kErrTxFull;
     runEvents(6);
-    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> {1001, 1004, 1006, 1008, 1009, 1010}));
+    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> { 1001, 1004, 1006, 1008, 1009, 1010 }));
     EXPECT_EQ(uint32_t(GetLastCommError(h)), 0x011Fu);
 }
 
@@ -154,7 +154,7 @@ TEST_F(FakeTest, receiveEventRepeatsUntilTheInputIsRead)
     SetRThreshold(h, 1);
     port().received = "x";
     runEvents(3);
-    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> {2, 2, 2}));
+    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> { 2, 2, 2 }));
     char buf[4];
     EXPECT_EQ(GetInput(h, buf, sizeof buf), 1);
     Recorder::reset();
@@ -171,7 +171,7 @@ TEST_F(FakeTest, sendEventWhileTheTransmitQueueIsAtOrBelowTheThreshold)
     EXPECT_TRUE(Recorder::events().empty());
     port().outQueue = 10;
     runEvents(2);
-    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> {1, 1}));
+    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> { 1, 1 }));
 }
 
 TEST_F(FakeTest, autoProcessRoutesInputToTheTerminal)
@@ -201,7 +201,7 @@ TEST_F(FakeTest, destroyingTheObjectInsideItsOwnEventEndsTheTick)
     runEvents(1);
     runFor(40);
     // Only the receive event: the send and line events of the same tick never ran.
-    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> {2}));
+    EXPECT_EQ(Recorder::codes(), (std::vector<int32_t> { 2 }));
     EXPECT_EQ(GetPortOpen(h), 0); // handle now invalid
     EXPECT_FALSE(port().open);
 }
@@ -217,14 +217,14 @@ TEST_F(FakeTest, aLookUpFromAnEventDuringALookUpIsRefused)
     Recorder::action() = [&](uint32_t handle, int32_t code) {
         if (code != 4 || inner != 99)
             return;
-        const std::string list = lookups({"X"});
+        const std::string list = lookups({ "X" });
         inner = DiscardUntilLookUp(handle, list.data(), int32_t(list.size()));
         char buf[4];
         EXPECT_EQ(GetInput(handle, buf, sizeof buf), 0);
         EXPECT_EQ(DestroyCommObject(handle), 0);
     };
     port().lines = tolcom::kLineDsr; // the first tick inside the wait raises event 4
-    const std::string list = lookups({"OK"});
+    const std::string list = lookups({ "OK" });
     EXPECT_EQ(InputUntilLookUp(h, list.data(), int32_t(list.size()), nullptr, 0), -1);
     exel::setDialogs(nullptr);
     EXPECT_EQ(inner, -1);
@@ -244,7 +244,7 @@ public:
     {
         if (e->type() == QEvent::Type(TOLCOM_COMMAND_EVENT)) {
             auto *c = static_cast<TolCommCommandEvent *>(e);
-            got.push_back({c->handle(), c->controlId(), c->code()});
+            got.push_back({ c->handle(), c->controlId(), c->code() });
             lParams.push_back(c->lParam());
             return true;
         }

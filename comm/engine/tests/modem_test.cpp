@@ -3,10 +3,15 @@
 #include "enginetest.h"
 #include "hayesmodem.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
+#include <QGroupBox>
 #include <QListWidget>
 #include <QProcess>
+#include <QRadioButton>
+#include <QTimer>
 
 using namespace enginetest;
 using modememu::HayesModem;
@@ -15,10 +20,13 @@ namespace {
 
 // The emulator on the far side of the fake port; serviced on every turn of a wait.
 struct ModemRig {
-    explicit ModemRig(FakeDriverScope &fake, const exel::Clock &clock) : port(*fake.port), modem(clock), clock(clock)
+    explicit ModemRig(FakeDriverScope &fake, const exel::Clock &clock)
+        : port(*fake.port)
+        , modem(clock)
+        , clock(clock)
     {
         port.onWrite = [this](const std::string &bytes) {
-            writes.push_back({this->clock.nowMs(), bytes});
+            writes.push_back({ this->clock.nowMs(), bytes });
             modem.fromDte(bytes);
             service();
         };
@@ -126,7 +134,7 @@ struct DialCase {
     int32_t result;
 };
 
-class DialResults : public ModemTest, public ::testing::WithParamInterface<DialCase> {};
+class DialResults : public ModemTest, public ::testing::WithParamInterface<DialCase> { };
 
 TEST_P(DialResults, mapTheModemAnswer)
 {
@@ -148,11 +156,9 @@ TEST_P(DialResults, mapTheModemAnswer)
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, DialResults,
-                         ::testing::Values(DialCase {HayesModem::Outcome::Connect, 0},
-                                           DialCase {HayesModem::Outcome::NoCarrier, 1},
-                                           DialCase {HayesModem::Outcome::NoDialtone, 2},
-                                           DialCase {HayesModem::Outcome::Busy, 3},
-                                           DialCase {HayesModem::Outcome::Silence, 4}));
+    ::testing::Values(DialCase { HayesModem::Outcome::Connect, 0 }, DialCase { HayesModem::Outcome::NoCarrier, 1 },
+        DialCase { HayesModem::Outcome::NoDialtone, 2 }, DialCase { HayesModem::Outcome::Busy, 3 },
+        DialCase { HayesModem::Outcome::Silence, 4 }));
 
 TEST_F(ModemTest, pulseDialModeSendsATDP)
 {
@@ -258,8 +264,9 @@ protected:
     {
         h = CreateCommObject(nullptr);
         path = exel::test::tempHome() + QStringLiteral("/MODEM.LST");
-        ASSERT_TRUE(exel::test::writeFile(path, "Zoom 56K\tATZ^M\tATDT\tATDP\tATA^M\t~~+++~~ATH^M\t56000\r\n"
-                                                "US Robotics\tAT&F^M\tATDT\tATDP\tATS0=1^M\tATH^M\t33600\r\n"));
+        ASSERT_TRUE(exel::test::writeFile(path,
+            "Zoom 56K\tATZ^M\tATDT\tATDP\tATA^M\t~~+++~~ATH^M\t56000\r\n"
+            "US Robotics\tAT&F^M\tATDT\tATDP\tATS0=1^M\tATH^M\t33600\r\n"));
         tolcom::setModemListPath(path.toStdString());
     }
     void TearDown() override
@@ -381,7 +388,8 @@ TEST(HayesEmulator, answersCommandsAndRefusesJunk)
     EXPECT_EQ(m.takeToDte(), "ATE0\r\r\nOK\r\n");
     m.fromDte("ATS7=45S7?\r");
     EXPECT_EQ(m.takeToDte(), "\r\n045\r\n\r\nOK\r\n");
-    m.fromDte("ATQ\x08" "Z\r");
+    m.fromDte("ATQ\x08"
+              "Z\r");
     EXPECT_EQ(m.takeToDte(), "\r\nOK\r\n"); // backspace edited Q away; Z turns echo back on
     EXPECT_TRUE(m.echo());
     m.fromDte("hello\r");
@@ -405,10 +413,10 @@ TEST(ModemEmulatorProcess, initDialAndHangUpOverAPseudoTerminal)
     const QString dir = exel::test::tempHome() + QStringLiteral("/modemdev");
     QDir().mkpath(dir);
     QProcess emu;
-    emu.start(QStringLiteral(MODEMEMU_PATH), {QStringLiteral("--link-dir"), dir, QStringLiteral("--port"),
-                                             QStringLiteral("4"), QStringLiteral("--dial-delay-ms"),
-                                             QStringLiteral("100"), QStringLiteral("--outcome"),
-                                             QStringLiteral("busy")});
+    emu.start(QStringLiteral(MODEMEMU_PATH),
+        { QStringLiteral("--link-dir"), dir, QStringLiteral("--port"), QStringLiteral("4"),
+            QStringLiteral("--dial-delay-ms"), QStringLiteral("100"), QStringLiteral("--outcome"),
+            QStringLiteral("busy") });
     ASSERT_TRUE(emu.waitForStarted(5000));
     QByteArray out;
     while (!out.contains("link ") && emu.waitForReadyRead(5000))
@@ -425,6 +433,55 @@ TEST(ModemEmulatorProcess, initDialAndHangUpOverAPseudoTerminal)
     DestroyCommObject(h);
     emu.terminate();
     emu.waitForFinished(5000);
+}
+
+} // namespace
+
+namespace {
+
+// Picks a radio button by its group's title and its own text.
+void pick(QWidget *dialog, const QString &group, const QString &text)
+{
+    for (auto *box : dialog->findChildren<QGroupBox *>()) {
+        if (box->title() != group)
+            continue;
+        for (auto *radio : box->findChildren<QRadioButton *>()) {
+            if (radio->text() == text)
+                radio->setChecked(true);
+        }
+    }
+}
+
+TEST(PortSettingsDialogWindow, okAppliesTheChoicesAndCancelChangesNothing)
+{
+    const uint32_t h = CreateCommObject(nullptr);
+    QTimer::singleShot(0, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Settings"));
+        pick(dialog, QStringLiteral("Baud rate"), QStringLiteral("19200"));
+        pick(dialog, QStringLiteral("Parity"), QStringLiteral("Even"));
+        pick(dialog, QStringLiteral("Data bits"), QStringLiteral("7"));
+        pick(dialog, QStringLiteral("Stop bits"), QStringLiteral("2"));
+        pick(dialog, QStringLiteral("Flow control"), QStringLiteral("Hardware"));
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    EXPECT_EQ(PortSettingsDialog(h, nullptr), 1);
+    char buf[32];
+    GetSettings(h, buf, sizeof buf);
+    EXPECT_STREQ(buf, "19200,e,7,2");
+    EXPECT_EQ(GetHandshaking(h), 2);
+
+    QTimer::singleShot(0, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        pick(dialog, QStringLiteral("Baud rate"), QStringLiteral("1200"));
+        static_cast<QDialog *>(dialog)->reject();
+    });
+    EXPECT_EQ(PortSettingsDialog(h, nullptr), 0);
+    GetSettings(h, buf, sizeof buf);
+    EXPECT_STREQ(buf, "19200,e,7,2");
+    DestroyCommObject(h);
 }
 
 } // namespace

@@ -32,7 +32,7 @@ protected:
         ASSERT_EQ(SetCommPort(h, pty.port()), 0);
         ASSERT_EQ(SetPortOpen(h, 1), 1);
     }
-    PtyPort pty {1};
+    PtyPort pty { 1 };
     uint32_t h = 0;
 };
 
@@ -40,7 +40,7 @@ TEST_F(PtyTest, invalidZeroStaleAndRandomHandlesAreRefusedAndLogged)
 {
     const uint32_t stale = CreateCommObject(nullptr);
     ASSERT_EQ(DestroyCommObject(stale), 1);
-    for (uint32_t bad : {0u, stale, 0xDEADBEEFu, 1u}) {
+    for (uint32_t bad : { 0u, stale, 0xDEADBEEFu, 1u }) {
         clearLog();
         EXPECT_EQ(SetSettings(bad, "9600,n,8,1"), 0);
         EXPECT_EQ(GetInterval(bad), 0);
@@ -248,11 +248,20 @@ TEST_F(PtyTest, lookUpMatchesIgnoringCaseAndFillsTheBuffer)
     open();
     pty.send("AT\r\r\nok\r\n");
     ASSERT_TRUE(waitQueued(h, 9));
-    const std::string list = lookups({"OK", "ERROR"});
+    const std::string list = lookups({ "OK", "ERROR" });
     char buf[32];
     EXPECT_EQ(InputUntilLookUp(h, list.data(), int32_t(list.size()), buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "AT\r\r\nok");
     EXPECT_EQ(GetInBufferCount(h), 2); // the rest stays queued
+    EXPECT_EQ(GetInput(h, buf, sizeof buf), 2);
+    EXPECT_EQ(std::string(buf, 2), "\r\n");
+    // What a look-up left behind is emptied with the receive queue.
+    pty.send("OKxyz");
+    ASSERT_TRUE(waitQueued(h, 5));
+    EXPECT_EQ(InputUntilLookUp(h, list.data(), int32_t(list.size()), buf, sizeof buf), 0);
+    EXPECT_EQ(GetInBufferCount(h), 3);
+    EXPECT_EQ(ClearInputBuffer(h), 1);
+    EXPECT_EQ(GetInBufferCount(h), 0);
 }
 
 TEST_F(PtyTest, lookUpTimesOutOnPartialText)
@@ -262,7 +271,7 @@ TEST_F(PtyTest, lookUpTimesOutOnPartialText)
     SetLookUpTimeOut(h, 3000);
     pty.send("err");
     ASSERT_TRUE(waitQueued(h, 3));
-    const std::string list = lookups({"OK", "ERROR"});
+    const std::string list = lookups({ "OK", "ERROR" });
     const int64_t before = time.clock.nowMs();
     EXPECT_EQ(DiscardUntilLookUp(h, list.data(), int32_t(list.size())), -1);
     EXPECT_GE(time.clock.nowMs() - before, 3000);
@@ -276,7 +285,7 @@ TEST_F(PtyTest, lookUpEndsWhenTheBufferIsFull)
     open();
     pty.send("0123456789OK");
     ASSERT_TRUE(waitQueued(h, 12));
-    const std::string list = lookups({"OK"});
+    const std::string list = lookups({ "OK" });
     char buf[5];
     EXPECT_EQ(InputUntilLookUp(h, list.data(), int32_t(list.size()), buf, sizeof buf), -1);
     EXPECT_STREQ(buf, "0123");
@@ -288,7 +297,7 @@ TEST_F(PtyTest, badLookUpListsAreRefused)
     open();
     pty.send("OK");
     ASSERT_TRUE(waitQueued(h, 2));
-    const char unterminated[] = {'O', 'K', '\0'};
+    const char unterminated[] = { 'O', 'K', '\0' };
     EXPECT_EQ(DiscardUntilLookUp(h, unterminated, sizeof unterminated), -1);
     EXPECT_TRUE(logHas("InputUntilLookUp(): The look-up list does not end with an empty string"));
     EXPECT_EQ(DiscardUntilLookUp(h, nullptr, 10), -1);
@@ -296,7 +305,7 @@ TEST_F(PtyTest, badLookUpListsAreRefused)
     EXPECT_EQ(DiscardUntilLookUp(h, empty.data(), int32_t(empty.size())), -1);
     EXPECT_EQ(GetInBufferCount(h), 2); // nothing consumed
     SetLookUpTimeOut(h, 0);
-    const std::string list = lookups({"OK"});
+    const std::string list = lookups({ "OK" });
     EXPECT_EQ(DiscardUntilLookUp(h, list.data(), int32_t(list.size())), -1);
     // More than 50 strings: the first 50 are used, and it is logged.
     SetLookUpTimeOut(h, 1000);
@@ -313,7 +322,7 @@ TEST_F(PtyTest, shutDownEndsAWaitAtOnce)
     FrozenTime time;
     open();
     SetShutDown(h, 1);
-    const std::string list = lookups({"OK"});
+    const std::string list = lookups({ "OK" });
     EXPECT_EQ(DiscardUntilLookUp(h, list.data(), int32_t(list.size())), -1);
     EXPECT_EQ(ComPause(h, 5000), 0);
     EXPECT_LT(time.pauses, 100);
@@ -354,7 +363,7 @@ TEST_F(PtyTest, aVanishingDeviceClosesThePortWithoutHangingAWait)
     pty.closeMaster();
     QElapsedTimer t;
     t.start();
-    const std::string list = lookups({"OK"});
+    const std::string list = lookups({ "OK" });
     EXPECT_EQ(DiscardUntilLookUp(h, list.data(), int32_t(list.size())), -1);
     EXPECT_LT(t.elapsed(), 2000);
     EXPECT_EQ(GetPortOpen(h), 0);
@@ -447,12 +456,11 @@ TEST_F(PtyTest, outOfRangeValuesAreLoggedAndStoredOrRefused)
     EXPECT_EQ(GetRThreshold(h), 0);
     SetCommPort(h, 0);
     EXPECT_EQ(GetCommPort(h), 0);
-    for (const char *text :
-         {"SetHandshaking(7): Invalid value", "SetInBufferSize(-5): Should be between 0 en 32K",
-          "SetOutBufferSize(-6): Should be between 0 en 32K", "SetCarrierTimeOut(-1): Invalid value.",
-          "SetInterval(-2): Interval should be positive", "SetNotification(4): Should be between 0 and 1",
-          "ParityReplace(-9): Should be between -1 and 255.", "SetRThreshold(-1): Cannot be negative value",
-          "SetPortTol(0): Invalid port number"})
+    for (const char *text : { "SetHandshaking(7): Invalid value", "SetInBufferSize(-5): Should be between 0 en 32K",
+             "SetOutBufferSize(-6): Should be between 0 en 32K", "SetCarrierTimeOut(-1): Invalid value.",
+             "SetInterval(-2): Interval should be positive", "SetNotification(4): Should be between 0 and 1",
+             "ParityReplace(-9): Should be between -1 and 255.", "SetRThreshold(-1): Cannot be negative value",
+             "SetPortTol(0): Invalid port number" })
         EXPECT_TRUE(logHas(text)) << text;
 }
 

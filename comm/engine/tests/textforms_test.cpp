@@ -1,6 +1,6 @@
 // The settings string, look-up lists and matching, modem records and the modem list.
-#include "textforms.h"
 #include "settingsdialog.h"
+#include "textforms.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ struct SettingsCase {
     SerialSettings expected; // when ok; start is always 9600,n,8,1
 };
 
-class SettingsParse : public ::testing::TestWithParam<SettingsCase> {};
+class SettingsParse : public ::testing::TestWithParam<SettingsCase> { };
 
 TEST_P(SettingsParse, matchesTable)
 {
@@ -28,36 +28,31 @@ TEST_P(SettingsParse, matchesTable)
     EXPECT_EQ(s.stopBits, want.stopBits) << c.text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SettingsParse,
-    ::testing::Values(SettingsCase {"9600,N,8,2", true, {9600, 0, 8, 2}},
-                      SettingsCase {",e,7,", true, {9600, 2, 7, 0}},
-                      SettingsCase {"19200,n,8,1.5", true, {19200, 0, 8, 1}},
-                      SettingsCase {"", true, {9600, 0, 8, 0}},
-                      SettingsCase {"  1200 , O , 5 , 2  ", true, {1200, 1, 5, 2}},
-                      SettingsCase {"300,m,4,1", true, {300, 3, 4, 0}},
-                      SettingsCase {"300,S", true, {300, 4, 8, 0}},
-                      SettingsCase {"\t4800,,,2", true, {4800, 0, 8, 2}},
-                      // Only the first 19 characters count: the junk beyond is never seen.
-                      SettingsCase {"115200,n,8,1" "       x", true, {115200, 0, 8, 0}},
-                      SettingsCase {"115200,n,8,1" "      x", false, {}},
-                      SettingsCase {"9600,x,8,1", false, {}},
-                      SettingsCase {"9600,n,8,1 more", false, {}},
-                      SettingsCase {"9600,none,8,1", false, {}},
-                      SettingsCase {"9600,n,9,1", false, {}},
-                      SettingsCase {"9600,n,3,1", false, {}},
-                      SettingsCase {"9600,n,8,3", false, {}},
-                      SettingsCase {"9600,n,8,1.", false, {}},
-                      SettingsCase {"9600;n;8;1", false, {}},
-                      SettingsCase {"abc", false, {}},
-                      SettingsCase {"99999999999,n,8,1", false, {}}, // would wrap past 32 bits
-                      SettingsCase {"9600,n,8,1,", false, {}}));
+INSTANTIATE_TEST_SUITE_P(Table, SettingsParse,
+    ::testing::Values(SettingsCase { "9600,N,8,2", true, { 9600, 0, 8, 2 } },
+        SettingsCase { ",e,7,", true, { 9600, 2, 7, 0 } }, SettingsCase { "19200,n,8,1.5", true, { 19200, 0, 8, 1 } },
+        SettingsCase { "", true, { 9600, 0, 8, 0 } }, SettingsCase { "  1200 , O , 5 , 2  ", true, { 1200, 1, 5, 2 } },
+        SettingsCase { "300,m,4,1", true, { 300, 3, 4, 0 } }, SettingsCase { "300,S", true, { 300, 4, 8, 0 } },
+        SettingsCase { "\t4800,,,2", true, { 4800, 0, 8, 2 } },
+        // Only the first 19 characters count: the junk beyond is never seen.
+        SettingsCase { "115200,n,8,1"
+                       "       x",
+            true, { 115200, 0, 8, 0 } },
+        SettingsCase { "115200,n,8,1"
+                       "      x",
+            false, {} },
+        SettingsCase { "9600,x,8,1", false, {} }, SettingsCase { "9600,n,8,1 more", false, {} },
+        SettingsCase { "9600,none,8,1", false, {} }, SettingsCase { "9600,n,9,1", false, {} },
+        SettingsCase { "9600,n,3,1", false, {} }, SettingsCase { "9600,n,8,3", false, {} },
+        SettingsCase { "9600,n,8,1.", false, {} }, SettingsCase { "9600;n;8;1", false, {} },
+        SettingsCase { "abc", false, {} }, SettingsCase { "99999999999,n,8,1", false, {} }, // would wrap past 32 bits
+        SettingsCase { "9600,n,8,1,", false, {} }));
 
 TEST(SettingsFormat, printsLowerCaseAndEmptyForUnknownValues)
 {
-    EXPECT_EQ(formatSettings({9600, 0, 8, 2}), "9600,n,8,2");
-    EXPECT_EQ(formatSettings({19200, 4, 7, 1}), "19200,s,7,1.5");
-    EXPECT_EQ(formatSettings({300, 9, 12, 5}), "300,,,");
+    EXPECT_EQ(formatSettings({ 9600, 0, 8, 2 }), "9600,n,8,2");
+    EXPECT_EQ(formatSettings({ 19200, 4, 7, 1 }), "19200,s,7,1.5");
+    EXPECT_EQ(formatSettings({ 300, 9, 12, 5 }), "300,,,");
 }
 
 TEST(SettingsDialogText, buildsWhatSetSettingsTakes)
@@ -78,12 +73,12 @@ TEST(LookUpList, readsStringsUntilTheEmptyOne)
     const char block[] = "OK\0ERROR\0\0ignored\0";
     std::vector<std::string> out;
     EXPECT_EQ(readLookUpList(block, sizeof block, out), LookUpListStatus::Ok);
-    EXPECT_EQ(out, (std::vector<std::string> {"OK", "ERROR"}));
+    EXPECT_EQ(out, (std::vector<std::string> { "OK", "ERROR" }));
 }
 
 TEST(LookUpList, refusesABlockWithoutItsEmptyStringWithinTheSize)
 {
-    const char block[] = {'O', 'K', '\0', 'E', 'R'};
+    const char block[] = { 'O', 'K', '\0', 'E', 'R' };
     std::vector<std::string> out;
     EXPECT_EQ(readLookUpList(block, sizeof block, out), LookUpListStatus::Unterminated);
     EXPECT_TRUE(out.empty());
@@ -105,19 +100,19 @@ TEST(LookUpList, takesAtMostFiftyStrings)
 
 TEST(LookUpMatcher, matchesTheLastBytesIgnoringCaseInListOrder)
 {
-    LookUpMatcher m({"OK", "ERROR"});
+    LookUpMatcher m({ "OK", "ERROR" });
     int idx = -1;
     for (char c : std::string("AT\r\r\nok"))
         idx = m.feed(c);
     EXPECT_EQ(idx, 0);
 
-    LookUpMatcher partial({"OK", "ERROR"});
+    LookUpMatcher partial({ "OK", "ERROR" });
     for (char c : std::string("err"))
         idx = partial.feed(c);
     EXPECT_EQ(idx, -1);
 
     // Both end here: the earlier string in the list wins.
-    LookUpMatcher order({"CARRIER", "NO CARRIER"});
+    LookUpMatcher order({ "CARRIER", "NO CARRIER" });
     for (char c : std::string("NO CARRIER"))
         idx = order.feed(c);
     EXPECT_EQ(idx, 0);
@@ -125,7 +120,7 @@ TEST(LookUpMatcher, matchesTheLastBytesIgnoringCaseInListOrder)
 
 TEST(LookUpMatcher, slidesPastLongerNoise)
 {
-    LookUpMatcher m({"BUSY", "CONNECT"});
+    LookUpMatcher m({ "BUSY", "CONNECT" });
     int idx = -1;
     for (char c : std::string("CONNEC CONNECXCONNECT"))
         idx = idx >= 0 ? idx : m.feed(c);
