@@ -115,6 +115,9 @@ bool XelCfgDb::Init()
     // Cascading deletes rely on this, and SQLite keeps it per connection.
     if (!exec(QStringLiteral("PRAGMA foreign_keys = ON")))
         return false;
+    // Every record of an import runs in its own savepoint; keep their journals
+    // in memory rather than in temporary files.
+    exec(QStringLiteral("PRAGMA temp_store = MEMORY"));
     const int version = scalarInt(QStringLiteral("PRAGMA user_version"), {}, -1);
     const int tables = scalarInt(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table'"), {}, -1);
     if (version < 0 || tables < 0) {
