@@ -1,0 +1,33 @@
+// velmor_xel: the router control panel.
+#include "panelhost.h"
+#include "programfolder.h"
+#include "qtdialogs.h"
+#include "xelform.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmor_xel"));
+    QApplication::setApplicationDisplayName(exel::XelForm::kAppTitle);
+    QApplication::setApplicationVersion(QStringLiteral(EXEL_VERSION));
+
+    exel::QtDialogs dialogs;
+    exel::setDialogs(&dialogs);
+    exel::SettingsStore settings;
+
+    exel::PanelEnvironment env;
+    env.settings = &settings;
+    env.dialogs = &dialogs;
+    env.programFolder = exel::programFolder();
+    env.linkFactory = exel::hublinkFactory(settings, dialogs);
+    env.settingsDialog = exel::communicationsDialog(settings);
+
+    exel::XelForm form(env);
+    form.show();
+    form.Form_Load();
+    const int rc = app.exec();
+    exel::setDialogs(nullptr);
+    return rc;
+}

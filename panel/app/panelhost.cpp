@@ -1,0 +1,42 @@
+// The program's link host and settings dialog.
+#include "panelhost.h"
+
+#include "frmconnect.h"
+#include "frmhublink.h"
+
+namespace exel {
+
+namespace {
+class HublinkHost : public LinkHost {
+public:
+    HublinkHost(SettingsStore &settings, Dialogs &dialogs, QWidget *parent)
+        : m_form(new frmHublink(settings, dialogs, SystemClock::instance(), parent))
+    {
+    }
+    ~HublinkHost() override { delete m_form; }
+    Hublink &link() override { return m_form->link(); }
+    bool simulator() const override { return m_form->link().simulator(); }
+
+private:
+    frmHublink *m_form;
+};
+} // namespace
+
+LinkFactory hublinkFactory(SettingsStore &settings, Dialogs &dialogs)
+{
+    return [&settings, &dialogs](QWidget *parent) -> std::unique_ptr<LinkHost> {
+        return std::make_unique<HublinkHost>(settings, dialogs, parent);
+    };
+}
+
+SettingsDialogRunner communicationsDialog(SettingsStore &settings)
+{
+    return [&settings](QWidget *parent) {
+        CommSettingsForm::settingsChanged = false;
+        FormConfig dlg(settings, parent);
+        dlg.exec();
+        return CommSettingsForm::settingsChanged;
+    };
+}
+
+} // namespace exel

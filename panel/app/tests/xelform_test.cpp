@@ -1,0 +1,3 @@
+#include "xelform.h"
+#include <gtest/gtest.h>
+TEST(XelForm, builds) {}

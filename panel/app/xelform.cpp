@@ -1,0 +1,481 @@
+// The panel's main window: start-up, loading, timers, keys and menus.
+#include "xelform.h"
+
+#include "configr7x0.h"
+#include "configreader.h"
+#include "frmabout.h"
+#include "frmpreset.h"
+#include "helpwindow.h"
+#include "salvofiles.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace exel {
+
+namespace {
+const QString kConfigFileKey = QStringLiteral("ConfigFile");
+const QString kPanelFilter = QStringLiteral("Data Files (*.DAT)|*.DAT|Config Files (*.CFG)|*.CFG|All files (*.*)|*.*");
+
+// Stands in while no link window exists (before start-up and between a
+// settings change and the link's reload): nothing is connected, nothing sent.
+class NoLink : public Hublink {
+public:
+    QString SendHublinkCmd(const QString &, float &t) override
+    {
+        if (t <= 0)
+            t = 2;
+        return QString();
+    }
+    int CPUYCmd(int16_t, int16_t, std::vector<int16_t> &s, std::vector<bool> &e) override
+    {
+        s.assign(2, 0);
+        e.assign(2, false);
+        return 0;
+    }
+    std::vector<bool> CPUWCmd(int16_t) override { return std::vector<bool>(2, false); }
+    QString CPUHCmd(int16_t, int16_t, int16_t, const std::vector<int16_t> &) override { return QString(); }
+    QString CPULCmd(int16_t, int16_t) override { return QString(); }
+    bool isComError() const override { return true; }
+    bool isComOffline() const override { return true; }
+    bool isCPUBusy() const override { return false; }
+    bool isHublinkConnected() const override { return true; }
+    QString getDescriptionString() const override { return QStringLiteral("No Link"); }
+    void ConnectModem() override {}
+    void disconnectModem() override {}
+};
+NoLink g_noLink;
+} // namespace
+
+XelForm::XelForm(PanelEnvironment env, QWidget *parent)
+    : QMainWindow(parent)
+    , m_env(std::move(env))
+    , m_banks(m_model)
+{
+    setObjectName(QStringLiteral("XelForm"));
+    m_timer1.setInterval(StatusPoller::kOnlineInterval);
+    m_timer2.setInterval(100);
+    connect(&m_timer1, &QTimer::timeout, this, &XelForm::Timer1_Timer);
+    connect(&m_timer2, &QTimer::timeout, this, &XelForm::Timer2_Timer);
+    m_poller = std::make_unique<StatusPoller>(m_model, g_noLink);
+    m_takes = std::make_unique<TakeAndLocks>(m_model, g_noLink, m_banks, this);
+    buildWidgets();
+    buildMenus();
+}
+
+XelForm::~XelForm()
+{
+    Form_Unload();
+}
+
+Hublink &XelForm::link()
+{
+    return m_linkHost ? m_linkHost->link() : static_cast<Hublink &>(g_noLink);
+}
+
+void XelForm::openLink()
+{
+    m_linkHost = m_env.linkFactory ? m_env.linkFactory(this) : nullptr;
+    m_model.setSimulator(m_linkHost && m_linkHost->simulator());
+    const bool enabled = m_poller && m_poller->timerEnabled();
+    m_poller = std::make_unique<StatusPoller>(m_model, link());
+    m_poller->setLocalLock(m_localLock);
+    if (enabled)
+        m_poller->TurnOnTimer();
+    m_takes = std::make_unique<TakeAndLocks>(m_model, link(), m_banks, this);
+    m_takes->setLocalLock(m_localLock);
+}
+
+void XelForm::closeLink()
+{
+    // The poller and the take logic hold the link: move them to the stand-in first.
+    const bool enabled = m_poller && m_poller->timerEnabled();
+    m_poller = std::make_unique<StatusPoller>(m_model, g_noLink);
+    m_poller->setLocalLock(m_localLock);
+    if (enabled)
+        m_poller->TurnOnTimer();
+    m_takes = std::make_unique<TakeAndLocks>(m_model, g_noLink, m_banks, this);
+    m_takes->setLocalLock(m_localLock);
+    m_linkHost.reset();
+}
+
+void XelForm::Form_Load()
+{
+    if (m_env.showSplash)
+        showSplash(kAppTitle);
+    m_pendingFile.clear();
+    m_pendingSystem = -1;
+    m_pendingSource = -1;
+    m_pendingLock = 0;
+    m_defaultRequested = m_forceLoadRequested = m_salvoTakeRequested = m_hangupRequested = false;
+    setWindowTitle(kAppTitle);
+
+    openLink();
+    if (link().isComError())
+        mnuCfgSettings_Click();
+
+    SettingsStore &s = *m_env.settings;
+    m_localLock = s.GetFlag(kAppName, kVarsSection, QStringLiteral("LocalLock"));
+    m_poller->setLocalLock(m_localLock);
+    m_takes->setLocalLock(m_localLock);
+    action(QStringLiteral("mnuLocalLock"))->setChecked(m_localLock);
+    m_autoLoad = s.GetFlag(kAppName, kVarsSection, QStringLiteral("AutoLoad")) && !m_model.simulator();
+    action(QStringLiteral("mnuAutoLoad"))->setChecked(m_autoLoad);
+    action(QStringLiteral("mnuForceLoad"))->setVisible(m_autoLoad);
+
+    setRemoteMenu();
+    SetSrcDstFormPosition();
+    m_banks.BlankDisplay();
+    m_model.ClearSystemTables();
+    m_model.SizeStatusTables();
+
+    bool loaded = false;
+    if (m_autoLoad) {
+        AutoConfigure();
+        loaded = m_model.levelCount() > 0;
+    } else {
+        const QString file = s.GetSetting(kAppName, kVarsSection, kConfigFileKey);
+        if (!file.isEmpty()) {
+            LoadXelConfig(file);
+            loaded = m_model.levelCount() + m_model.destinationCount() + m_model.sourceCount() > 0;
+        }
+    }
+    if (!loaded)
+        m_model.BuildDefaultSystem();
+    load1stSystem();
+    InitPresets();
+
+    if (!link().isHublinkConnected())
+        link().ConnectModem();
+    TurnOnTimer();
+    m_timer1.start();
+    m_timer2.start();
+    UpdateWindowCaption();
+}
+
+void XelForm::LoadXelConfig(const QString &strFileName)
+{
+    const ConfigLoadResult r = LoadConfigFile(m_model, strFileName);
+    m_banks.BlankDisplay();
+    if (r.status == ConfigLoadResult::Status::OpenFailed) {
+        m_env.dialogs->messageBox(configOpenErrorText(strFileName, r.error), MsgButtons::Ok, MsgIcon::Exclamation,
+                                  kAppTitle);
+    } else if (r.status == ConfigLoadResult::Status::BadLine) {
+        m_env.dialogs->messageBox(configBadLineText(r), MsgButtons::Ok, MsgIcon::None, kConfigLoadTitle);
+    }
+    load1stSystem();
+}
+
+void XelForm::load1stSystem()
+{
+    const QStringList names = m_banks.load1stSystem();
+    m_painting = true;
+    cmbSystem->clear();
+    cmbSystem->addItems(names);
+    if (!names.isEmpty())
+        cmbSystem->setCurrentIndex(0);
+    m_painting = false;
+    paintAll();
+}
+
+void XelForm::LoadSystem(int intSysOffset)
+{
+    m_banks.LoadSystem(intSysOffset);
+    paintAll();
+}
+
+void XelForm::cmbSystem_Click(int index)
+{
+    if (!m_painting && index >= 0)
+        m_pendingSystem = index;
+}
+
+void XelForm::UpdateWindowCaption()
+{
+    const QString caption = kAppTitle + QStringLiteral(" - ") + m_model.configurationName() + QStringLiteral(": ")
+        + link().getDescriptionString();
+    if (windowTitle() != caption)
+        setWindowTitle(caption);
+}
+
+bool XelForm::TurnOffTimer()
+{
+    return m_poller->TurnOffTimer();
+}
+
+void XelForm::TurnOnTimer()
+{
+    m_poller->TurnOnTimer();
+}
+
+void XelForm::Timer1_Timer()
+{
+    if (!m_poller->timerEnabled() || m_unloaded)
+        return;
+    const StatusPoller::TickResult r = m_poller->Timer1_Timer(m_banks.destinationList(), m_banks.statusOffset());
+    if (r.repaint)
+        UpdateAllStatus();
+    UpdateWindowCaption();
+    if (m_timer1.interval() != r.interval)
+        m_timer1.setInterval(r.interval);
+}
+
+void XelForm::Timer2_Timer()
+{
+    if (m_unloaded || link().isCPUBusy() || m_poller->inTick())
+        return;
+    if (m_pendingSystem != -1) {
+        const int system = m_pendingSystem;
+        m_pendingSystem = -1;
+        LoadSystem(system);
+    }
+    if (m_forceLoadRequested) {
+        m_forceLoadRequested = false;
+        AutoConfigure();
+    } else if (!m_pendingFile.isEmpty()) {
+        const QString file = m_pendingFile;
+        m_pendingFile.clear();
+        LoadXelConfig(file);
+        m_env.settings->SaveSetting(kAppName, kVarsSection, kConfigFileKey, file);
+    } else if (m_defaultRequested) {
+        m_defaultRequested = false;
+        m_model.BuildDefaultSystem();
+        load1stSystem();
+    }
+    if (m_pendingLock == 1) {
+        m_pendingLock = 0;
+        btnLock_Click();
+    } else if (m_pendingLock == 2) {
+        m_pendingLock = 0;
+        btnUnlock_Click();
+    }
+    if (m_pendingSource != -1) {
+        const int source = m_pendingSource;
+        m_pendingSource = -1;
+        btnSource_Click(source);
+    }
+    if (m_salvoTakeRequested) {
+        m_salvoTakeRequested = false;
+        btnTakePreset_Click();
+    }
+    if (m_hangupRequested) {
+        TurnOffTimer();
+        link().disconnectModem();
+        TurnOnTimer();
+        m_hangupRequested = false;
+    }
+}
+
+void XelForm::AutoConfigure()
+{
+    ConfigR7x0 auto7x0(link(), *m_env.dialogs, m_env.programFolder,
+                       [this](const QString &file) { LoadXelConfig(file); });
+    auto7x0.AutoConfigure();
+}
+
+void XelForm::btnSource_Click(int Index)
+{
+    if (m_takes->btnSource_Click(Index) == KeyAction::Deferred)
+        m_pendingSource = Index;
+    else
+        paintAll();
+}
+
+void XelForm::btnLock_Click()
+{
+    if (m_takes->btnLock_Click() == KeyAction::Deferred)
+        m_pendingLock = 1;
+    else
+        paintAll();
+}
+
+void XelForm::btnUnlock_Click()
+{
+    if (m_takes->btnUnlock_Click() == KeyAction::Deferred)
+        m_pendingLock = 2;
+    else
+        paintAll();
+}
+
+void XelForm::btnTakePreset_Click()
+{
+    if (FireSalvo(cmbPreset->currentText(), m_env.programFolder, m_model, link(), this, *m_env.dialogs)
+        == KeyAction::Deferred) {
+        m_salvoTakeRequested = true;
+        return;
+    }
+    UpdateAllStatus();
+}
+
+void XelForm::btnPreset_Click()
+{
+    if (!m_presetEditor)
+        m_presetEditor = new frmPreset(*this);
+    m_presetEditor->refreshSystem();
+    m_presetEditor->show();
+    m_presetEditor->raise();
+}
+
+void XelForm::InitPresets()
+{
+    const QString current = cmbPreset->currentText();
+    cmbPreset->clear();
+    for (const QString &name : listSalvoNames(m_env.programFolder))
+        if (!name.isEmpty())
+            cmbPreset->addItem(name);
+    const int keep = cmbPreset->findText(current);
+    if (keep >= 0)
+        cmbPreset->setCurrentIndex(keep);
+    btnTakePreset->setEnabled(cmbPreset->count() > 0);
+}
+
+void XelForm::setRemoteMenu()
+{
+    const bool on = m_env.settings->GetFlag(kAppName, kVarsSection, QStringLiteral("ModemEnable"));
+    action(QStringLiteral("mnuCallRemote"))->setEnabled(on);
+    action(QStringLiteral("mnuHangup"))->setEnabled(on);
+}
+
+void XelForm::mnuFileOpen_Click()
+{
+    FileDialogRequest req;
+    req.title = QStringLiteral("Open");
+    req.filter = kPanelFilter;
+    req.hideReadOnly = true;
+    req.folder = m_env.programFolder;
+    const QString file = m_env.dialogs->openFileName(req);
+    if (!file.isEmpty())
+        m_pendingFile = file;
+}
+
+void XelForm::mnuAutoLoad_Click()
+{
+    QAction *autoLoad = action(QStringLiteral("mnuAutoLoad"));
+    if (!m_autoLoad) {
+        if (m_model.simulator()) {
+            autoLoad->setChecked(false);
+            m_env.dialogs->message(QStringLiteral("Simulator Mode does not allow Autoload feature."));
+            return;
+        }
+        m_autoLoad = true;
+        autoLoad->setChecked(true);
+        action(QStringLiteral("mnuForceLoad"))->setVisible(true);
+        m_env.settings->SaveSetting(kAppName, kVarsSection, QStringLiteral("Autoload"), QStringLiteral("TRUE"));
+        m_forceLoadRequested = true;
+    } else {
+        m_autoLoad = false;
+        autoLoad->setChecked(false);
+        action(QStringLiteral("mnuForceLoad"))->setVisible(false);
+        m_env.settings->SaveSetting(kAppName, kVarsSection, QStringLiteral("Autoload"), QStringLiteral("FALSE"));
+    }
+}
+
+void XelForm::mnuLocalLock_Click()
+{
+    m_localLock = !m_localLock;
+    action(QStringLiteral("mnuLocalLock"))->setChecked(m_localLock);
+    m_poller->setLocalLock(m_localLock);
+    m_takes->setLocalLock(m_localLock);
+    m_env.settings->SaveFlag(kAppName, kVarsSection, QStringLiteral("LocalLock"), m_localLock);
+}
+
+void XelForm::mnuCfgSettings_Click()
+{
+    if (!m_env.settingsDialog || !m_env.settingsDialog(this))
+        return;
+    TurnOffTimer();
+    closeLink();
+    openLink();
+    if (!link().isHublinkConnected())
+        link().ConnectModem();
+    setRemoteMenu();
+    TurnOnTimer();
+    UpdateWindowCaption();
+}
+
+void XelForm::mnuCallRemote_Click()
+{
+    TurnOffTimer();
+    link().ConnectModem();
+    TurnOnTimer();
+}
+
+void XelForm::mnuContents_Click()
+{
+    HelpWindow::showHelp(m_env.programFolder + QStringLiteral("/VelmorXel.hlp"));
+}
+
+void XelForm::mnuAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}
+
+void XelForm::mnuSrcDstSwap_Click()
+{
+    SettingsStore &s = *m_env.settings;
+    const SwapDecision d = exel::mnuSrcDstSwap_Click(
+        s.GetSetting(kAppName, kVarsSection, QStringLiteral("flipSrcDst"), QStringLiteral("FALSE")),
+        destinationPanelAbove());
+    if (d.flip)
+        flipSrcDst();
+    if (!d.store.isEmpty())
+        s.SaveSetting(kAppName, kVarsSection, QStringLiteral("flipSrcDst"), d.store);
+}
+
+void XelForm::SetSrcDstFormPosition()
+{
+    const SwapDecision d = exel::SetSrcDstFormPosition(
+        m_env.settings->GetSetting(kAppName, kVarsSection, QStringLiteral("flipSrcDst"), QStringLiteral("FALSE")),
+        destinationPanelAbove());
+    if (d.flip)
+        flipSrcDst();
+}
+
+bool XelForm::destinationPanelAbove() const
+{
+    return m_bankColumn->indexOf(framDest) < m_bankColumn->indexOf(framSource);
+}
+
+void XelForm::flipSrcDst()
+{
+    const int dest = m_bankColumn->indexOf(framDest);
+    const int src = m_bankColumn->indexOf(framSource);
+    m_bankColumn->removeWidget(framDest);
+    m_bankColumn->removeWidget(framSource);
+    if (dest < src) {
+        m_bankColumn->insertWidget(dest, framSource, 1);
+        m_bankColumn->insertWidget(src, framDest, 1);
+    } else {
+        m_bankColumn->insertWidget(src, framDest, 1);
+        m_bankColumn->insertWidget(dest, framSource, 1);
+    }
+}
+
+void XelForm::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void XelForm::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    HelpWindow::closeHelp();
+    TurnOffTimer();
+    m_timer1.stop();
+    m_timer2.stop();
+    if (m_presetEditor)
+        m_presetEditor->close();
+    closeLink();
+}
+
+} // namespace exel
