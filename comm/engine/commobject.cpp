@@ -146,8 +146,7 @@ void tick(uint32_t handle)
         return;
     if (!obj->portOpen)
         return;
-    uint32_t word = 0;
-    drv.modemLines(word);
+    const uint32_t word = lineWord(*obj);
     const uint32_t old = obj->modemStatus;
     obj->modemStatus = word;
     obj->ctsHolding = word & kLineCts;
@@ -409,6 +408,7 @@ void closePort(CommObject &obj)
     obj.driver->close();
     obj.portOpen = false;
     obj.brk = false;
+    obj.virtualCarrier = false;
 }
 
 void portLost(const ObjectPtr &obj, const char *where)
@@ -418,6 +418,7 @@ void portLost(const ObjectPtr &obj, const char *where)
     diag(*obj, format("%s: The device has gone away (%s); the port is closed", where, strerror(EIO)));
     obj->driver->close();
     obj->portOpen = false;
+    obj->virtualCarrier = false;
     const bool hadCarrier = obj->modemStatus & kLineCarrier;
     obj->modemStatus = 0;
     if (hadCarrier)
@@ -457,6 +458,16 @@ bool pauseMs(const ObjectPtr &obj, int32_t ms)
             return false;
     }
     return alive(obj);
+}
+
+uint32_t lineWord(CommObject &obj)
+{
+    uint32_t word = 0;
+    if (!obj.portOpen)
+        return 0;
+    if (!obj.driver->modemLines(word) && obj.virtualCarrier)
+        word = kLineCarrier;
+    return word;
 }
 
 int queued(CommObject &obj)

@@ -87,6 +87,11 @@ struct CommObject {
     std::string rxAhead;
     size_t rxPos = 0;
 
+    // A device without modem lines (a pseudo-terminal, a network bridge)
+    // cannot show carrier: the engine then keeps it from the modem's own
+    // words, raised by a connecting dial and dropped by a hang-up.
+    bool virtualCarrier = false;
+
     std::unique_ptr<SerialDriver> driver;
 };
 
@@ -130,6 +135,10 @@ void portLost(const ObjectPtr &obj, const char *where);
 // 50 ms that ends as soon as input arrives. False when the object is gone.
 bool pumpOnce(const ObjectPtr &obj);
 int64_t nowMs();
+
+// The modem-line word now: the driver's, or on a device without lines the
+// carrier the modem conversation established.
+uint32_t lineWord(CommObject &obj);
 
 // Bytes waiting to be read: the driver's queue and what was read ahead.
 int queued(CommObject &obj);

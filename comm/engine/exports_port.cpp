@@ -51,9 +51,7 @@ int32_t readLine(const ObjectPtr &obj, uint32_t bit, const char *name)
         diag(*obj, format("%s: Port not open", name));
         return 0;
     }
-    uint32_t word = 0;
-    obj->driver->modemLines(word);
-    return (word & bit) ? 1 : 0;
+    return (lineWord(*obj) & bit) ? 1 : 0;
 }
 
 int32_t setBufferSize(const ObjectPtr &obj, int32_t &field, int32_t size, bool in)
@@ -527,10 +525,8 @@ int32_t SetCommID(uint32_t handle, int32_t fd)
     obj->deviceKind = 2;
     if (fd == -1)
         return 0;
-    uint32_t word = 0;
-    obj->driver->modemLines(word);
-    obj->modemStatus = word;
     obj->portOpen = true;
+    obj->modemStatus = lineWord(*obj);
     applyDeviceState(*obj);
     stopTimer(*obj);
     startTimer(*obj);

@@ -68,10 +68,9 @@ int32_t waitForOk(const ObjectPtr &obj)
     return waitFor(obj, kOkList, sizeof kOkList, 8000) == 0 ? 1 : 0;
 }
 
-bool carrierPresent(const CommObject &obj)
+bool carrierPresent(CommObject &obj)
 {
-    uint32_t word = 0;
-    return obj.portOpen && obj.driver->modemLines(word) && (word & kLineCarrier);
+    return (lineWord(obj) & kLineCarrier) != 0;
 }
 
 int32_t hangUp(const ObjectPtr &obj)
@@ -93,8 +92,10 @@ int32_t hangUp(const ObjectPtr &obj)
             obj->driver->setDtr(saved != 0);
         if (carrierPresent(*obj)) {
             sendModem(obj, obj->modem.fields[ModemOptions::HangUp]);
-            if (alive(obj) && waitForOk(obj))
+            if (alive(obj) && waitForOk(obj)) {
+                obj->virtualCarrier = false;
                 return 1;
+            }
         }
     }
     if (!alive(obj))
@@ -237,6 +238,10 @@ int32_t Dial(uint32_t handle, const char *number)
     if (!alive(obj))
         return idx >= 0 ? idx : 4;
     obj->dialing = false;
+    if (idx == 0) {
+        uint32_t word = 0;
+        obj->virtualCarrier = obj->portOpen && !obj->driver->modemLines(word);
+    }
     if (idx >= 0)
         return idx;
     // No answer: one carriage return makes the modem give up.

@@ -217,6 +217,27 @@ TEST_F(ModemTest, hangUpEscapesWithGuardTimesWhenDtrIsIgnored)
     EXPECT_EQ(rig->modem.commands().back(), "H0");
 }
 
+TEST_F(ModemTest, withoutModemLinesCarrierFollowsTheConversation)
+{
+    rig->port.hasLines = false;
+    rig->port.onDtr = nullptr; // no lines: the modem never sees DTR either
+    EXPECT_EQ(GetCarrier(h), 0);
+    connect();
+    EXPECT_EQ(GetCarrier(h), 1);
+    EXPECT_EQ(HangUp(h), 1); // DTR means nothing here: the escape and ATH0 do it
+    EXPECT_EQ(rig->written(), "+++ATH0\r");
+    EXPECT_FALSE(rig->modem.carrier());
+    EXPECT_EQ(GetCarrier(h), 0);
+    // A busy line never raises it, and closing drops it.
+    rig->modem.setOutcome(HayesModem::Outcome::Busy);
+    EXPECT_EQ(Dial(h, "1"), 3);
+    EXPECT_EQ(GetCarrier(h), 0);
+    connect();
+    SetPortOpen(h, 0);
+    SetPortOpen(h, 1);
+    EXPECT_EQ(GetCarrier(h), 0);
+}
+
 TEST_F(ModemTest, hangUpDuringADialStopsTheDial)
 {
     rig->modem.setOutcome(HayesModem::Outcome::Silence);
@@ -429,7 +450,8 @@ TEST(ModemEmulatorProcess, initDialAndHangUpOverAPseudoTerminal)
     ASSERT_EQ(SetPortOpen(h, 1), 1);
     EXPECT_EQ(InitModem(h), 1);
     EXPECT_EQ(Dial(h, "5551234"), 3);
-    EXPECT_EQ(HangUp(h), 1); // no modem lines on a pty: reads as no carrier
+    EXPECT_EQ(GetCarrier(h), 0);
+    EXPECT_EQ(HangUp(h), 1); // nothing to hang up
     DestroyCommObject(h);
     emu.terminate();
     emu.waitForFinished(5000);
@@ -482,6 +504,66 @@ TEST(PortSettingsDialogWindow, okAppliesTheChoicesAndCancelChangesNothing)
     GetSettings(h, buf, sizeof buf);
     EXPECT_STREQ(buf, "19200,e,7,2");
     DestroyCommObject(h);
+}
+
+} // namespace
+
+namespace {
+
+// A whole call through the emulator program: connect, data both ways with
+// the far end on the emulator's second pty, then the escape and ATH0.
+TEST(ModemEmulatorProcess, connectPassDataAndHangUp)
+{
+    const QString dir = exel::test::tempHome() + QStringLiteral("/modemdev2");
+    QDir().mkpath(dir);
+    QProcess emu;
+    emu.start(QStringLiteral(MODEMEMU_PATH),
+        { QStringLiteral("--link-dir"), dir, QStringLiteral("--port"), QStringLiteral("5"),
+            QStringLiteral("--dial-delay-ms"), QStringLiteral("50"), QStringLiteral("--guard-ms"),
+            QStringLiteral("300"), QStringLiteral("--line-pty") });
+    ASSERT_TRUE(emu.waitForStarted(5000));
+    QByteArray out;
+    while (!out.contains("line ") && emu.waitForReadyRead(5000))
+        out += emu.readAllStandardOutput();
+    const int at = out.indexOf("line ");
+    ASSERT_GE(at, 0) << out.constData();
+    const QByteArray linePath = out.mid(at + 5).split('\n').front().trimmed();
+    const int far = ::open(linePath.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(far, 0);
+    termios raw {};
+    tcgetattr(far, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(far, TCSANOW, &raw);
+
+    qputenv("TOLCOM_DEVICE_DIR", dir.toLocal8Bit());
+    const uint32_t h = CreateCommObject(nullptr);
+    SetCommPort(h, 5);
+    ASSERT_EQ(SetPortOpen(h, 1), 1);
+    ASSERT_EQ(Dial(h, "5551234"), 0);
+    EXPECT_EQ(GetCarrier(h), 1);
+    ClearInputBuffer(h);
+    ASSERT_EQ(::write(far, "hello\r", 6), 6);
+    SetInputTimeOut(h, 3000);
+    char line[32];
+    EXPECT_EQ(GetLineInput(h, line, sizeof line), 5);
+    EXPECT_STREQ(line, "hello");
+    EXPECT_EQ(Output(h, "back", 4), 4);
+    std::string got;
+    for (int i = 0; i < 300 && got.size() < 4; ++i) {
+        char buf[16];
+        const ssize_t n = ::read(far, buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, size_t(n));
+        else
+            QThread::msleep(5);
+    }
+    EXPECT_EQ(got, "back");
+    EXPECT_EQ(HangUp(h), 1);
+    EXPECT_EQ(GetCarrier(h), 0);
+    DestroyCommObject(h);
+    ::close(far);
+    emu.terminate();
+    emu.waitForFinished(5000);
 }
 
 } // namespace
