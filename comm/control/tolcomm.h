@@ -33,6 +33,13 @@
 // form designer), the persisted PortOpen and auto-processing are kept but not
 // applied: the port is never opened.
 //
+// Window handles are widgets here: FillModemCombo takes a QComboBox and
+// FillModemList a QListWidget, passed as QVariant::fromValue(box); hwnd reads
+// the control itself. Dial is set to a number and then reads "CONNECTED" or
+// the reason it failed ("NO CARRIER", "NO DIALTONE", "BUSY", "TIMEOUT",
+// "INVALID NUMBER"). Text crosses the port as Latin-1, one byte per character;
+// a character above 255 is refused (380), never replaced.
+//
 // Thread rule: the GUI thread only (the engine object belongs to it).
 #pragma once
 
@@ -166,7 +173,9 @@ class TOLCOM_EXPORT TolComm : public QWidget {
     Q_PROPERTY(bool UserMode READ getUserMode WRITE setUserMode)
 
 public:
-    enum CommPort {
+    // Every enumeration has int as its type, so that any number a host sets
+    // arrives in the setter, which refuses what is not in the enumeration.
+    enum CommPort : int {
         COM1 = 1, COM2 = 2, COM3 = 3, COM4 = 4, COM5 = 5, COM6 = 6, COM7 = 7, COM8 = 8, COM9 = 9, COM10 = 10,
         COM11 = 11, COM12 = 12, COM13 = 13, COM14 = 14, COM15 = 15, COM16 = 16, COM17 = 17, COM18 = 18,
         COM19 = 19, COM20 = 20, COM21 = 21, COM22 = 22, COM23 = 23, COM24 = 24, COM25 = 25, COM26 = 26,
@@ -177,51 +186,51 @@ public:
         COM59 = 59, COM60 = 60, COM61 = 61, COM62 = 62, COM63 = 63, COM64 = 64
     };
     Q_ENUM(CommPort)
-    enum Handshaking { Handshaking_None = 0, Handshaking_XonXoff = 1, Handshaking_Hardware = 2, Handshaking_Both = 3 };
+    enum Handshaking : int { Handshaking_None = 0, Handshaking_XonXoff = 1, Handshaking_Hardware = 2, Handshaking_Both = 3 };
     Q_ENUM(Handshaking)
-    enum CommEvent {
+    enum CommEvent : int {
         Event_Send = 1, Event_Receive = 2, Event_Cts = 3, Event_Dsr = 4, Event_Carrier = 5, Event_Ring = 6,
         Event_Eof = 7, Event_Transfer = 100
     };
     Q_ENUM(CommEvent)
-    enum CommError {
+    enum CommError : int {
         Error_Break = 1001, Error_CtsTimeOut = 1002, Error_DsrTimeOut = 1003, Error_FrameError = 1004,
         Error_InputTimeOut = 1005, Error_DataOverrun = 1006, Error_CarrierTimeOut = 1007,
         Error_ReceiveBufferOverflow = 1008, Error_Parity = 1009, Error_SendBufferOverflow = 1010
     };
     Q_ENUM(CommError)
-    enum DialMode { Dial_Tone = 0, Dial_Pulse = 1 };
+    enum DialMode : int { Dial_Tone = 0, Dial_Pulse = 1 };
     Q_ENUM(DialMode)
-    enum Emulation { Emulation_None = 0, Emulation_TTY = 1, Emulation_Ansi = 2, Emulation_VT52 = 3, Emulation_VT100 = 4 };
+    enum Emulation : int { Emulation_None = 0, Emulation_TTY = 1, Emulation_Ansi = 2, Emulation_VT52 = 3, Emulation_VT100 = 4 };
     Q_ENUM(Emulation)
-    enum AutoSize { AutoSize_None = 0, AutoSize_Terminal = 1, AutoSize_Parent = 2 };
+    enum AutoSize : int { AutoSize_None = 0, AutoSize_Terminal = 1, AutoSize_Parent = 2 };
     Q_ENUM(AutoSize)
-    enum EndOfLineMode {
+    enum EndOfLineMode : int {
         EndOfLineMode_NextLine = 0, EndOfLineMode_DoNothing = 1, EndOfLineMode_WrapLine = 2,
         EndOfLineMode_WrapScreen = 3
     };
     Q_ENUM(EndOfLineMode)
-    enum ColorFilter { ColorFilter_Full = 0, ColorFilter_BW = 1, ColorFilter_Gray = 2 };
+    enum ColorFilter : int { ColorFilter_Full = 0, ColorFilter_BW = 1, ColorFilter_Gray = 2 };
     Q_ENUM(ColorFilter)
-    enum CaptureMode { Capture_Standard = 0, Capture_Binary = 1, Capture_Visible = 2 };
+    enum CaptureMode : int { Capture_Standard = 0, Capture_Binary = 1, Capture_Visible = 2 };
     Q_ENUM(CaptureMode)
-    enum BackSpace { BackSpace_Destructive = 0, BackSpace_NonDestructive = 1 };
+    enum BackSpace : int { BackSpace_Destructive = 0, BackSpace_NonDestructive = 1 };
     Q_ENUM(BackSpace)
-    enum BorderStyle { BorderStyle_None = 0, BorderStyle_FixedSingle = 1 };
+    enum BorderStyle : int { BorderStyle_None = 0, BorderStyle_FixedSingle = 1 };
     Q_ENUM(BorderStyle)
-    enum TerminalColor {
+    enum TerminalColor : int {
         Black = 0, Blue = 1, Green = 2, Cyan = 4, Magenta = 5, Brown = 6, LightGray = 7, DarkGray = 8,
         LightBlue = 9, LightGreen = 10, LightCyan = 11, LightRed = 12, LightMagenta = 13, Yellow = 14, White = 15
     };
     Q_ENUM(TerminalColor)
-    enum XferStatusDialog { XferDialog_Hidden = 0, XferDialog_Modal = 1, XferDialog_Modeless = 2 };
+    enum XferStatusDialog : int { XferDialog_Hidden = 0, XferDialog_Modal = 1, XferDialog_Modeless = 2 };
     Q_ENUM(XferStatusDialog)
-    enum XferProtocol {
+    enum XferProtocol : int {
         Protocol_XModemChecksum = 0, Protocol_XModemCRC = 1, Protocol_XModem1K = 2, Protocol_YModem = 3,
         Protocol_YModemG = 4, Protocol_ZModem = 5, Protocol_Kermit = 6
     };
     Q_ENUM(XferProtocol)
-    enum XferStatus {
+    enum XferStatus : int {
         TransferStatus_Failure = -1, TransferStatus_Success = 0, TransferStatus_WaitForFile = 1,
         TransferStatus_Prepare = 2, TransferStatus_Starting = 3, TransferStatus_Transfering = 4,
         TransferStatus_FileAbort = 5, TransferStatus_TransferAborting = 6, TransferStatus_EndOfFile = 7

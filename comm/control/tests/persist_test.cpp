@@ -2,7 +2,9 @@
 // keys, round trips, design mode, refused values; and destruction.
 #include "controltest.h"
 
+#include <QPointer>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -189,4 +191,24 @@ TEST(TolCommLifetime, one_engine_object_per_control)
     EXPECT_NE(b.property("CommHandle").toUInt(), a1);
     a.ReadProperties(PropertyBag());
     EXPECT_EQ(a.property("CommHandle").toUInt(), a1);
+}
+
+// Guards against a use-after-free when the host deletes the control from an
+// event that runs inside the control's own look-up wait.
+TEST(TolCommLifetime, control_deleted_during_its_own_look_up_frees_the_engine_object_afterwards)
+{
+    enginetest::PtyPort pty(6);
+    ASSERT_TRUE(pty.ok());
+    auto *comm = new TolComm;
+    QPointer<TolComm> guard(comm);
+    comm->setProperty("CommPort", 6);
+    comm->setProperty("PortOpen", true);
+    ASSERT_TRUE(comm->property("PortOpen").toBool());
+    comm->setProperty("LookUpText", "never");
+    comm->setProperty("LookUpTimeOut", 60000);
+    const uint32_t h = comm->property("CommHandle").toUInt();
+    QTimer::singleShot(20, [&] { delete comm; });
+    EXPECT_EQ(comm->property("LookUp").toInt(), -1); // ended by the shutdown, not the time-out
+    EXPECT_TRUE(guard.isNull());
+    ASSERT_TRUE(waitFor([&] { return GetCommPort(h) == 0; }));
 }
