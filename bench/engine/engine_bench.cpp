@@ -195,8 +195,13 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
     // Alternate the two so that load from elsewhere on the machine hits both alike.
     std::vector<double> po, eo, pi, ei;
     for (int round = 0; round < 7; ++round) {
-        po.push_back(timeWrites(plainWrite));
-        eo.push_back(timeWrites(engineWrite));
+        if (round % 2) {
+            po.push_back(timeWrites(plainWrite));
+            eo.push_back(timeWrites(engineWrite));
+        } else {
+            eo.push_back(timeWrites(engineWrite));
+            po.push_back(timeWrites(plainWrite));
+        }
         pi.push_back(timeReads(plainRead));
         ei.push_back(timeReads(engineRead));
     }
