@@ -9,8 +9,8 @@ namespace exel {
 namespace {
 class HublinkHost : public LinkHost {
 public:
-    HublinkHost(SettingsStore &settings, Dialogs &dialogs, QWidget *parent)
-        : m_form(new frmHublink(settings, dialogs, SystemClock::instance(), parent))
+    HublinkHost(SettingsStore &settings, Dialogs &dialogs, Clock &clock, QWidget *parent)
+        : m_form(new frmHublink(settings, dialogs, clock, parent))
     {
     }
     ~HublinkHost() override { delete m_form; }
@@ -22,10 +22,10 @@ private:
 };
 } // namespace
 
-LinkFactory hublinkFactory(SettingsStore &settings, Dialogs &dialogs)
+LinkFactory hublinkFactory(SettingsStore &settings, Dialogs &dialogs, Clock &clock)
 {
-    return [&settings, &dialogs](QWidget *parent) -> std::unique_ptr<LinkHost> {
-        return std::make_unique<HublinkHost>(settings, dialogs, parent);
+    return [&settings, &dialogs, &clock](QWidget *parent) -> std::unique_ptr<LinkHost> {
+        return std::make_unique<HublinkHost>(settings, dialogs, clock, parent);
     };
 }
 

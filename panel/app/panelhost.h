@@ -1,12 +1,14 @@
 // The program's link host (the hidden link window) and settings dialog runner.
 #pragma once
 
+#include "clock.h"
 #include "xelform.h"
 
 namespace exel {
 
-// frmHublink as the main window's link host.
-LinkFactory hublinkFactory(SettingsStore &settings, Dialogs &dialogs);
+// frmHublink as the main window's link host. The clock times the link's waits
+// (tests and benchmarks pass a faster one).
+LinkFactory hublinkFactory(SettingsStore &settings, Dialogs &dialogs, Clock &clock = SystemClock::instance());
 // FormConfig run modally; true when OK stored new settings.
 SettingsDialogRunner communicationsDialog(SettingsStore &settings);
 
