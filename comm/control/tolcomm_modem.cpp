@@ -73,7 +73,8 @@ void TolComm::setFillModemCombo(QWidget *combo)
         raiseInvalidValue();
         return;
     }
-    FillComboWithModemNames(engine(), box);
+    // The engine takes the box as a QObject behind its void pointer.
+    FillComboWithModemNames(engine(), static_cast<QObject *>(box));
 }
 
 void TolComm::setFillModemList(QWidget *list)
@@ -83,7 +84,7 @@ void TolComm::setFillModemList(QWidget *list)
         raiseInvalidValue();
         return;
     }
-    FillListWithModemNames(engine(), box);
+    FillListWithModemNames(engine(), static_cast<QObject *>(box));
 }
 
 void TolComm::setOutputModem(const QString &command)
