@@ -381,7 +381,7 @@ bool XelCfg::checkLevelOrder()
     return false;
 }
 
-bool XelCfg::leavePageCheck(int p)
+bool XelCfg::leavePageCheck(int p, bool checkOrder)
 {
     if (p < 0 || p > PageNameSets)
         return true;
@@ -400,7 +400,7 @@ bool XelCfg::leavePageCheck(int p)
             configureView(m_views[p], page);
         }
     }
-    if (p == PageLevels)
+    if (p == PageLevels && checkOrder)
         return checkLevelOrder();
     return true;
 }
@@ -533,7 +533,8 @@ void XelCfg::btnDelete_Click()
 
 void XelCfg::closeEvent(QCloseEvent *event)
 {
-    if (!leavePageCheck(m_tabs->currentIndex())) {
+    // The database keeps everything applied; only unapplied grid edits need a word.
+    if (!leavePageCheck(m_tabs->currentIndex(), false)) {
         event->ignore();
         return;
     }

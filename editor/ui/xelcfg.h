@@ -53,7 +53,8 @@ public:
 
     // Checks made when a page is left (pending changes, level order) and
     // entered (controllers before levels). False keeps the user where he is.
-    bool leavePageCheck(int page);
+    // checkOrder false: only pending changes (closing the program).
+    bool leavePageCheck(int page, bool checkOrder = true);
     bool enterPageCheck(int page);
     // Switches page through both checks; false when a check refused.
     bool showPage(int page);

@@ -73,6 +73,13 @@ TEST_F(RoundTrip, generated34000Lines)
     EXPECT_EQ(m_db->NumberOfGroups("SRC"), 1000);
     EXPECT_EQ(m_db->NumberOfGroups("DST"), 1000);
     EXPECT_EQ(m_db->GetNameSets().size(), 10);
+    // The panel reads the large export too.
+    StatandConfig model;
+    const ConfigLoadResult r = LoadConfigFile(model, m_dir + "/OUT.CFG");
+    ASSERT_TRUE(r.ok()) << r.reason.toStdString() << " line " << r.lineNumber;
+    EXPECT_EQ(model.sourceCount(), 1000);
+    EXPECT_EQ(model.levelCount(), 16);
+    EXPECT_EQ(model.DestinationNumber(model.FindDestination("D01000"), model.FindLevel("LEV16")), 999);
 }
 
 TEST_F(RoundTrip, panelReaderLoadsTheExport)
