@@ -517,10 +517,19 @@ long readInput(const ObjectPtr &obj, char *buf, size_t len)
         if (r > 0)
             n += size_t(r);
     }
-    if (!o.nullDiscard)
-        return long(n);
-    char *end = std::remove(buf, buf + n, '\0');
-    return long(end - buf);
+    if (o.nullDiscard)
+        n = size_t(std::remove(buf, buf + n, '\0') - buf);
+    if (o.virtualCarrier && o.carrierWatch) {
+        // The far end hung up: the modem says so in the data stream, the
+        // only place a device without lines can show it.
+        for (size_t i = 0; i < n; ++i) {
+            if (o.carrierWatch->feed(buf[i]) >= 0) {
+                o.virtualCarrier = false;
+                break;
+            }
+        }
+    }
+    return long(n);
 }
 
 void showInTerminal(CommObject &obj, const char *bytes, size_t len)

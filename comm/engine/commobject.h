@@ -91,6 +91,8 @@ struct CommObject {
     // cannot show carrier: the engine then keeps it from the modem's own
     // words, raised by a connecting dial and dropped by a hang-up.
     bool virtualCarrier = false;
+    // While it is up, received bytes are watched for the modem's "NO CARRIER".
+    std::unique_ptr<LookUpMatcher> carrierWatch;
 
     std::unique_ptr<SerialDriver> driver;
 };

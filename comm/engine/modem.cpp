@@ -241,6 +241,7 @@ int32_t Dial(uint32_t handle, const char *number)
     if (idx == 0) {
         uint32_t word = 0;
         obj->virtualCarrier = obj->portOpen && !obj->driver->modemLines(word);
+        obj->carrierWatch = std::make_unique<LookUpMatcher>(std::vector<std::string> { "NO CARRIER" });
     }
     if (idx >= 0)
         return idx;

@@ -232,6 +232,14 @@ TEST_F(ModemTest, withoutModemLinesCarrierFollowsTheConversation)
     rig->modem.setOutcome(HayesModem::Outcome::Busy);
     EXPECT_EQ(Dial(h, "1"), 3);
     EXPECT_EQ(GetCarrier(h), 0);
+    // The far end hanging up shows as the modem's NO CARRIER in the data.
+    connect();
+    Recorder::reset();
+    rig->modem.lineDropped();
+    rig->service();
+    char buf[64];
+    EXPECT_GT(GetInput(h, buf, sizeof buf), 0);
+    EXPECT_EQ(GetCarrier(h), 0);
     connect();
     SetPortOpen(h, 0);
     SetPortOpen(h, 1);
