@@ -2,6 +2,8 @@
 // rows, selection and capture.
 #include "controltest.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 using namespace controltest;
@@ -58,6 +60,7 @@ TEST(TolCommTerminal, displayed_text_rows_and_selection)
 TEST(TolCommTerminal, capture_file_receives_the_screen_text)
 {
     const QString path = exel::test::tempHome() + "/capture.txt";
+    QFile::remove(path); // capture appends
     TolComm comm;
     comm.setProperty("CaptureFilename", path);
     ASSERT_EQ(comm.lastError(), 0);
