@@ -71,8 +71,8 @@ QString writeCsv(const QString &dir, const QStringList &lines)
         }
     }
     QString script = ".mode csv\n";
-    const std::pair<const char *, QStringList *> tables[] = {{"Controller", &c}, {"Lvl", &l}, {"Grp", &g},
-                                                             {"GrpDfn", &d},     {"GrpSet", &s}, {"GrpSetDfn", &sd}};
+    const std::pair<const char *, QStringList *> tables[] = { { "Controller", &c }, { "Lvl", &l }, { "Grp", &g },
+        { "GrpDfn", &d }, { "GrpSet", &s }, { "GrpSetDfn", &sd } };
     for (const auto &[name, rows] : tables) {
         const QString path = dir + "/" + name + ".csv";
         ErrorInfo e;
@@ -124,7 +124,7 @@ int main(int argc, char **argv)
         }
         QProcess p;
         reference.push_back(timeMs([&] {
-            p.start("sqlite3", {refDb});
+            p.start("sqlite3", { refDb });
             p.write(script.toLatin1());
             p.closeWriteChannel();
             p.waitForFinished(60000);
@@ -136,7 +136,8 @@ int main(int argc, char **argv)
     }
     const double imp = median(imports), exp = median(exports), ref = median(reference);
     std::printf("editor_io_bench: %lld lines, medians of %d runs\n", static_cast<long long>(lines.size()), runs);
-    std::printf("  import  %8.1f ms  (target < 2000 ms)  %.1fx the sqlite3 .import reference\n", imp, runs ? imp / ref : 0);
+    std::printf(
+        "  import  %8.1f ms  (target < 2000 ms)  %.1fx the sqlite3 .import reference\n", imp, runs ? imp / ref : 0);
     std::printf("  export  %8.1f ms  (target <  500 ms)\n", exp);
     std::printf("  sqlite3 .import of the same rows  %8.1f ms\n", ref);
     return 0;

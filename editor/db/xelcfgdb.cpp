@@ -99,9 +99,9 @@ bool XelCfgDb::Init()
     m_lastError.clear();
     if (isOpen())
         return true;
-    QSqlDatabase db = QSqlDatabase::contains(m_connection) ? QSqlDatabase::database(m_connection, false)
-                                                             : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
-                                                                                         m_connection);
+    QSqlDatabase db = QSqlDatabase::contains(m_connection)
+        ? QSqlDatabase::database(m_connection, false)
+        : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     if (!db.isValid()) {
         m_lastError = QStringLiteral("The SQLite driver is not available.");
         return false;
@@ -214,8 +214,8 @@ XelCfgDb::Transaction::Transaction(XelCfgDb &db)
     : m_db(db)
     , m_level(db.m_txDepth)
 {
-    m_open = m_level == 0 ? m_db.exec(QStringLiteral("BEGIN"))
-                          : m_db.exec(QStringLiteral("SAVEPOINT sp%1").arg(m_level));
+    m_open
+        = m_level == 0 ? m_db.exec(QStringLiteral("BEGIN")) : m_db.exec(QStringLiteral("SAVEPOINT sp%1").arg(m_level));
     if (m_open)
         ++m_db.m_txDepth;
 }
@@ -230,8 +230,8 @@ bool XelCfgDb::Transaction::commit()
 {
     if (!m_open)
         return false;
-    const bool ok = m_level == 0 ? m_db.exec(QStringLiteral("COMMIT"))
-                                 : m_db.exec(QStringLiteral("RELEASE sp%1").arg(m_level));
+    const bool ok
+        = m_level == 0 ? m_db.exec(QStringLiteral("COMMIT")) : m_db.exec(QStringLiteral("RELEASE sp%1").arg(m_level));
     if (!ok) {
         rollback();
         return false;
@@ -263,40 +263,39 @@ void XelCfgDb::Transaction::rollback()
 bool XelCfgDb::nameSetNameUnique(const QString &name, qint64 excludeId)
 {
     return scalarInt(QStringLiteral("SELECT COUNT(*) FROM GrpSet WHERE GSNAME = ? AND GSID <> ?"),
-                     {name.trimmed().toUpper(), excludeId}, 1)
-           == 0;
+               { name.trimmed().toUpper(), excludeId }, 1)
+        == 0;
 }
 
 bool XelCfgDb::controllerNameUnique(const QString &name)
 {
-    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Controller WHERE CNNAME = ?"), {name.trimmed().toUpper()},
-                     1)
-           == 0;
+    return scalarInt(
+               QStringLiteral("SELECT COUNT(*) FROM Controller WHERE CNNAME = ?"), { name.trimmed().toUpper() }, 1)
+        == 0;
 }
 
 bool XelCfgDb::levelNameUnique(const QString &name)
 {
-    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Lvl WHERE LVNAME = ?"), {name.trimmed().toUpper()}, 1)
-           == 0;
+    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Lvl WHERE LVNAME = ?"), { name.trimmed().toUpper() }, 1) == 0;
 }
 
 bool XelCfgDb::groupNameUnique(const QString &type, const QString &name)
 {
     return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Grp WHERE GPTYPE = ? AND GPNAME = ?"),
-                     {type, name.trimmed().toUpper()}, 1)
-           == 0;
+               { type, name.trimmed().toUpper() }, 1)
+        == 0;
 }
 
 bool XelCfgDb::controllerAddressUnique(int address)
 {
-    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Controller WHERE CNADDRESS = ?"), {address}, 1) == 0;
+    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Controller WHERE CNADDRESS = ?"), { address }, 1) == 0;
 }
 
 bool XelCfgDb::levelOffSetUnique(qint64 controllerId, int offset)
 {
     return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Lvl WHERE LVCNID = ? AND LVCNLEVELNUMBER = ?"),
-                     {controllerId, offset}, 1)
-           == 0;
+               { controllerId, offset }, 1)
+        == 0;
 }
 
 // --- counts
@@ -313,7 +312,7 @@ int XelCfgDb::numberOfLevels()
 
 int XelCfgDb::NumberOfGroups(const QString &type)
 {
-    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Grp WHERE GPTYPE = ?"), {type});
+    return scalarInt(QStringLiteral("SELECT COUNT(*) FROM Grp WHERE GPTYPE = ?"), { type });
 }
 
 // --- lists
@@ -483,7 +482,7 @@ QString XelCfgDb::GroupArrayEntries(const QString &type) const
 
 QString XelCfgDb::GroupFormatString(const QString &type)
 {
-    QStringList captions{typeWord(type)};
+    QStringList captions { typeWord(type) };
     for (const LevelInfo &l : Levels())
         captions << l.name;
     return captions.join(QLatin1Char('|'));
@@ -515,14 +514,14 @@ QStringList XelCfgDb::Controllers()
 QList<LevelInfo> XelCfgDb::Levels()
 {
     QList<LevelInfo> out;
-    QSqlQuery &q = prepared(QStringLiteral(
-        "SELECT LVID, LVNAME, LVORDER, LVCNID, CNNAME, LVCNLEVELNUMBER, LVNUMBERINS, LVNUMBEROUTS "
-        "FROM Lvl LEFT JOIN Controller ON Lvl.LVCNID = Controller.CNID ORDER BY LVORDER, LVID"));
+    QSqlQuery &q = prepared(
+        QStringLiteral("SELECT LVID, LVNAME, LVORDER, LVCNID, CNNAME, LVCNLEVELNUMBER, LVNUMBERINS, LVNUMBEROUTS "
+                       "FROM Lvl LEFT JOIN Controller ON Lvl.LVCNID = Controller.CNID ORDER BY LVORDER, LVID"));
     if (run(q))
         while (q.next())
-            out.append(LevelInfo{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toInt(),
-                                 q.value(3).toLongLong(), q.value(4).toString(), q.value(5).toInt(),
-                                 q.value(6).toInt(), q.value(7).toInt()});
+            out.append(
+                LevelInfo { q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toInt(), q.value(3).toLongLong(),
+                    q.value(4).toString(), q.value(5).toInt(), q.value(6).toInt(), q.value(7).toInt() });
     return out;
 }
 
@@ -540,7 +539,7 @@ QList<GroupInfo> XelCfgDb::Groups(const QString &type)
         if (run(q))
             while (q.next()) {
                 row.insert(q.value(0).toLongLong(), int(out.size()));
-                out.append(GroupInfo{q.value(0).toLongLong(), q.value(1).toString(), QList<int>(levels.size(), 0)});
+                out.append(GroupInfo { q.value(0).toLongLong(), q.value(1).toString(), QList<int>(levels.size(), 0) });
             }
     }
     QSqlQuery &q = prepared(QStringLiteral(
@@ -558,13 +557,14 @@ QList<GroupInfo> XelCfgDb::Groups(const QString &type)
 
 QString XelCfgDb::ControllerID(const QString &name)
 {
-    const qint64 id = scalarId(QStringLiteral("SELECT CNID FROM Controller WHERE CNNAME = ?"), {name.trimmed().toUpper()});
+    const qint64 id
+        = scalarId(QStringLiteral("SELECT CNID FROM Controller WHERE CNNAME = ?"), { name.trimmed().toUpper() });
     return id < 0 ? QString() : QString::number(id);
 }
 
 qint64 XelCfgDb::nameSetID(const QString &name)
 {
-    return scalarId(QStringLiteral("SELECT GSID FROM GrpSet WHERE GSNAME = ?"), {name.trimmed().toUpper()});
+    return scalarId(QStringLiteral("SELECT GSID FROM GrpSet WHERE GSNAME = ?"), { name.trimmed().toUpper() });
 }
 
 QString XelCfgDb::nameSetName(qint64 id)
@@ -580,18 +580,18 @@ QString XelCfgDb::nameSetName(qint64 id)
 
 qint64 XelCfgDb::levelId(const QString &name)
 {
-    return scalarId(QStringLiteral("SELECT LVID FROM Lvl WHERE LVNAME = ?"), {name.trimmed().toUpper()});
+    return scalarId(QStringLiteral("SELECT LVID FROM Lvl WHERE LVNAME = ?"), { name.trimmed().toUpper() });
 }
 
 qint64 XelCfgDb::grpId(const QString &type, const QString &name)
 {
-    return scalarId(QStringLiteral("SELECT GPID FROM Grp WHERE GPTYPE = ? AND GPNAME = ?"),
-                    {type, name.trimmed().toUpper()});
+    return scalarId(
+        QStringLiteral("SELECT GPID FROM Grp WHERE GPTYPE = ? AND GPNAME = ?"), { type, name.trimmed().toUpper() });
 }
 
 int XelCfgDb::ControllerNumberLevels(qint64 controllerId)
 {
-    return scalarInt(QStringLiteral("SELECT CNNUMBERLEVELS FROM Controller WHERE CNID = ?"), {controllerId}, -1);
+    return scalarInt(QStringLiteral("SELECT CNNUMBERLEVELS FROM Controller WHERE CNID = ?"), { controllerId }, -1);
 }
 
 QStringList XelCfgDb::nameSetMembers(qint64 setId, const QString &type)
@@ -624,16 +624,16 @@ bool inRange(int number, int count, QString &range)
 bool XelCfgDb::InputInLevelRange(const QString &levelName, int number, QString &range)
 {
     range = QStringLiteral("0 to 0");
-    const int count = scalarInt(QStringLiteral("SELECT LVNUMBERINS FROM Lvl WHERE LVNAME = ?"),
-                                {levelName.trimmed().toUpper()}, -1);
+    const int count = scalarInt(
+        QStringLiteral("SELECT LVNUMBERINS FROM Lvl WHERE LVNAME = ?"), { levelName.trimmed().toUpper() }, -1);
     return inRange(number, count, range);
 }
 
 bool XelCfgDb::OutputInLevelRange(const QString &levelName, int number, QString &range)
 {
     range = QStringLiteral("0 to 0");
-    const int count = scalarInt(QStringLiteral("SELECT LVNUMBEROUTS FROM Lvl WHERE LVNAME = ?"),
-                                {levelName.trimmed().toUpper()}, -1);
+    const int count = scalarInt(
+        QStringLiteral("SELECT LVNUMBEROUTS FROM Lvl WHERE LVNAME = ?"), { levelName.trimmed().toUpper() }, -1);
     return inRange(number, count, range);
 }
 
@@ -643,8 +643,8 @@ bool XelCfgDb::OutputUniqueForLevel(qint64 levelId, int number, qint64 excludeGr
         return true;
     return scalarInt(QStringLiteral("SELECT COUNT(*) FROM GrpDfn, Grp WHERE GrpDfn.GDGPID = Grp.GPID "
                                     "AND GPTYPE = 'DST' AND GDLVID = ? AND GDIONUMBER = ? AND GDGPID <> ?"),
-                     {levelId, number, excludeGrpId}, 1)
-           == 0;
+               { levelId, number, excludeGrpId }, 1)
+        == 0;
 }
 
 } // namespace exel

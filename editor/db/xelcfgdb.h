@@ -103,7 +103,7 @@ public:
     QList<LevelInfo> Levels();
     QList<GroupInfo> Groups(const QString &type);
     QString ControllerID(const QString &name); // "" when none
-    qint64 nameSetID(const QString &name);     // -1 when none
+    qint64 nameSetID(const QString &name); // -1 when none
     QString nameSetName(qint64 id);
     qint64 levelId(const QString &name);
     qint64 grpId(const QString &type, const QString &name);
@@ -128,21 +128,20 @@ public:
     // Grid writers: action "Add", "Edit" or "Delete"; id is the key for Edit
     // and Delete. Failures show the table's "... update was not successful." box.
     bool UpdateControllerTable(const QString &action, qint64 id, const QString &name = QString(),
-                               const QString &address = QString(), const QString &numberLevels = QString());
+        const QString &address = QString(), const QString &numberLevels = QString());
     bool UpdateLevelTable(const QString &action, qint64 id, const QString &name = QString(),
-                          const QString &controllerName = QString(), const QString &offset = QString(),
-                          const QString &inputs = QString(), const QString &outputs = QString(),
-                          const QString &order = QString());
+        const QString &controllerName = QString(), const QString &offset = QString(), const QString &inputs = QString(),
+        const QString &outputs = QString(), const QString &order = QString());
     bool UpdateGrpTable(const QString &action, const QString &type, qint64 id, const QString &name = QString(),
-                        const QList<int> &numbers = {});
+        const QList<int> &numbers = {});
     bool UpdateGrpSetTable(const QString &action, qint64 id, const QString &name = QString());
     bool UpdateGrpSetDfnTable(const QString &action, qint64 setId, const QList<qint64> &memberIds);
 
     // Converts text to the type of table.field (Text n, Byte, Integer, Long).
     // False with "Type Not Supported by ConvertDataType" for a field it does
     // not know, or "Overflow" / "Type mismatch" for a value that does not fit.
-    bool ConvertDataType(const QString &table, const QString &field, const QString &text, QVariant &value,
-                         QString &message);
+    bool ConvertDataType(
+        const QString &table, const QString &field, const QString &text, QVariant &value, QString &message);
 
     // Validates and stores one record of a configuration file: CTL (name,
     // address, levels), LVL (name, controller, offset, inputs, outputs),
@@ -177,15 +176,15 @@ private:
     int scalarInt(const QString &sql, const QVariantList &binds = {}, int fallback = 0);
     qint64 scalarId(const QString &sql, const QVariantList &binds = {});
     bool run(QSqlQuery &q);
-    bool writeRow(const QString &table, const QString &action, qint64 key,
-                  const QList<QPair<QString, QString>> &fields, qint64 *newId, QString &message);
+    bool writeRow(const QString &table, const QString &action, qint64 key, const QList<QPair<QString, QString>> &fields,
+        qint64 *newId, QString &message);
     void tableUpdateFailed(const QString &table);
     bool addController(const QStringList &f, QString &message);
     bool addLevel(const QStringList &f, QString &message);
     bool addGroup(const QString &type, const QStringList &f, QString &message);
     bool addNameSet(const QString &type, const QStringList &f, QString &message);
-    bool insertLevelRow(const QString &name, qint64 controllerId, int order, int offset, int ins, int outs,
-                        qint64 &newId);
+    bool insertLevelRow(
+        const QString &name, qint64 controllerId, int order, int offset, int ins, int outs, qint64 &newId);
     bool clampNumbersToLevel(qint64 levelId);
 
     Dialogs *m_dialogs;

@@ -20,8 +20,8 @@ QString field(const QStringList &f, int i)
 bool XelCfgDb::ReinitDatabase()
 {
     Transaction t(*this);
-    for (const char *sql : {"DELETE FROM grpsetdfn", "DELETE FROM grpset", "DELETE FROM grpdfn", "DELETE FROM grp",
-                            "DELETE FROM lvl", "DELETE FROM controller"}) {
+    for (const char *sql : { "DELETE FROM grpsetdfn", "DELETE FROM grpset", "DELETE FROM grpdfn", "DELETE FROM grp",
+             "DELETE FROM lvl", "DELETE FROM controller" }) {
         if (!exec(QString::fromLatin1(sql)))
             return false;
     }
@@ -80,17 +80,17 @@ bool XelCfgDb::addController(const QStringList &f, QString &message)
     }
     if (NumberOfZeroControllers() > 0) {
         message = QStringLiteral("The database contains a controller with an ") + QStringLiteral("address of 0.")
-                  + QLatin1Char('\n') + QStringLiteral("This indicates a single drop controller.") + QLatin1Char('\n')
-                  + QStringLiteral("Only one controller is allowed in this case.");
+            + QLatin1Char('\n') + QStringLiteral("This indicates a single drop controller.") + QLatin1Char('\n')
+            + QStringLiteral("Only one controller is allowed in this case.");
         return false;
     }
     if (!CheckCount(levels)) {
         message = QStringLiteral("Number of levels, ") + levels + QStringLiteral(", for Controller, ") + name
-                  + QStringLiteral(", is not valid.");
+            + QStringLiteral(", is not valid.");
         return false;
     }
-    QSqlQuery &q = prepared(
-        QStringLiteral("INSERT INTO Controller (CNNAME, CNADDRESS, CNNUMBERLEVELS) VALUES (?, ?, ?)"));
+    QSqlQuery &q
+        = prepared(QStringLiteral("INSERT INTO Controller (CNNAME, CNADDRESS, CNNUMBERLEVELS) VALUES (?, ?, ?)"));
     q.bindValue(0, name);
     q.bindValue(1, addressValue);
     q.bindValue(2, int(numericValue(levels)));
@@ -101,8 +101,8 @@ bool XelCfgDb::addController(const QStringList &f, QString &message)
     return true;
 }
 
-bool XelCfgDb::insertLevelRow(const QString &name, qint64 controllerId, int order, int offset, int ins, int outs,
-                              qint64 &newId)
+bool XelCfgDb::insertLevelRow(
+    const QString &name, qint64 controllerId, int order, int offset, int ins, int outs, qint64 &newId)
 {
     QSqlQuery &q = prepared(QStringLiteral("INSERT INTO Lvl (LVNAME, LVORDER, LVCNID, LVCNLEVELNUMBER, LVNUMBERINS, "
                                            "LVNUMBEROUTS) VALUES (?, ?, ?, ?, ?, ?)"));
@@ -116,8 +116,9 @@ bool XelCfgDb::insertLevelRow(const QString &name, qint64 controllerId, int orde
         return false;
     newId = q.lastInsertId().toLongLong();
     // Every source and destination has one number per level: 0 on a new level.
-    return exec(QStringLiteral("INSERT INTO grpdfn ") + QStringLiteral("SELECT GPID AS GDGPID,") + QString::number(newId)
-                + QStringLiteral(" AS GDLVID,") + QStringLiteral("0 AS GDIONUMBER ") + QStringLiteral("FROM grp"));
+    return exec(QStringLiteral("INSERT INTO grpdfn ") + QStringLiteral("SELECT GPID AS GDGPID,")
+        + QString::number(newId) + QStringLiteral(" AS GDLVID,") + QStringLiteral("0 AS GDIONUMBER ")
+        + QStringLiteral("FROM grp"));
 }
 
 bool XelCfgDb::addLevel(const QStringList &f, QString &message)
@@ -138,7 +139,7 @@ bool XelCfgDb::addLevel(const QStringList &f, QString &message)
     const QString controllerId = ControllerID(controller);
     if (controllerId.isEmpty()) {
         message = QStringLiteral("Controller, ") + controller + QStringLiteral(", for Level, ") + name
-                  + QStringLiteral(", is not valid.");
+            + QStringLiteral(", is not valid.");
         return false;
     }
     const QString head = QStringLiteral("Level: ") + name + QStringLiteral(", Controller Level Offset, ") + offset;
@@ -169,8 +170,8 @@ bool XelCfgDb::addLevel(const QStringList &f, QString &message)
         return false;
     }
     qint64 id = -1;
-    if (!insertLevelRow(name, controllerId.toLongLong(), order, offsetValue, int(numericValue(ins)),
-                        int(numericValue(outs)), id)) {
+    if (!insertLevelRow(
+            name, controllerId.toLongLong(), order, offsetValue, int(numericValue(ins)), int(numericValue(outs)), id)) {
         message = QStringLiteral("Level could not be added to database.");
         return false;
     }
@@ -195,7 +196,7 @@ bool XelCfgDb::addGroup(const QString &type, const QStringList &f, QString &mess
     const QStringList given = f.mid(1);
     if (!given.isEmpty() && levels.isEmpty()) {
         message = QStringLiteral("Level Definitions exist for ") + typeWord + QLatin1Char(':') + name
-                  + QStringLiteral(", but no levels exist.");
+            + QStringLiteral(", but no levels exist.");
         return false;
     }
     QList<int> numbers(levels.size(), 0);
@@ -205,15 +206,14 @@ bool XelCfgDb::addGroup(const QString &type, const QStringList &f, QString &mess
         const int count = source ? levels[i].inputs : levels[i].outputs;
         if (value < 0 || value > count) {
             message = typeWord + QLatin1Char(':') + name + QStringLiteral(", ") + numberWord + QLatin1Char(' ') + text
-                      + QLatin1Char(',') + QStringLiteral("on ") + levels[i].name
-                      + QStringLiteral(" level is not in level range:") + QStringLiteral("0 to ")
-                      + QString::number(count);
+                + QLatin1Char(',') + QStringLiteral("on ") + levels[i].name
+                + QStringLiteral(" level is not in level range:") + QStringLiteral("0 to ") + QString::number(count);
             return false;
         }
         numbers[i] = int(value);
         if (!source && !OutputUniqueForLevel(levels[i].id, numbers[i])) {
             message = QStringLiteral("Destination: ") + name + QStringLiteral(", Output for ") + levels[i].name
-                      + QStringLiteral(" level is not unique.");
+                + QStringLiteral(" level is not unique.");
             return false;
         }
     }
@@ -265,7 +265,7 @@ bool XelCfgDb::addNameSet(const QString &type, const QStringList &f, QString &me
         const qint64 id = grpId(type, member);
         if (id < 0) {
             message = QStringLiteral("Nameset:") + name + QStringLiteral(", ") + typeWord + QLatin1Char(':') + member
-                      + QStringLiteral(" could not be added.");
+                + QStringLiteral(" could not be added.");
             return false;
         }
         members << id;
@@ -283,25 +283,23 @@ bool XelCfgDb::LoadDefaultDatabase()
     if (!ReinitDatabase())
         return false;
     QString message;
-    bool ok = AddRecordFromFile(QStringLiteral("CTL"), {QStringLiteral("CNTRL1"), QStringLiteral("0"),
-                                                         QStringLiteral("4")},
-                                message);
+    bool ok = AddRecordFromFile(
+        QStringLiteral("CTL"), { QStringLiteral("CNTRL1"), QStringLiteral("0"), QStringLiteral("4") }, message);
     for (int l = 1; ok && l <= 4; ++l)
         ok = AddRecordFromFile(QStringLiteral("LVL"),
-                               {QStringLiteral("LEVEL%1").arg(l), QStringLiteral("CNTRL1"), QString::number(l),
-                                QStringLiteral("16"), QStringLiteral("16")},
-                               message);
-    QStringList sources{QStringLiteral("ALL")}, dests{QStringLiteral("ALL")};
+            { QStringLiteral("LEVEL%1").arg(l), QStringLiteral("CNTRL1"), QString::number(l), QStringLiteral("16"),
+                QStringLiteral("16") },
+            message);
+    QStringList sources { QStringLiteral("ALL") }, dests { QStringLiteral("ALL") };
     for (int n = 1; ok && n <= 16; ++n) {
         const QString num = QString::number(n);
-        ok = AddRecordFromFile(QStringLiteral("SRC"), {QStringLiteral("SOURCE") + num, num, num, num, num}, message)
-             && AddRecordFromFile(QStringLiteral("DST"), {QStringLiteral("DEST") + num, num, num, num, num},
-                                  message);
+        ok = AddRecordFromFile(QStringLiteral("SRC"), { QStringLiteral("SOURCE") + num, num, num, num, num }, message)
+            && AddRecordFromFile(QStringLiteral("DST"), { QStringLiteral("DEST") + num, num, num, num, num }, message);
         sources << QStringLiteral("SOURCE") + num;
         dests << QStringLiteral("DEST") + num;
     }
     ok = ok && AddRecordFromFile(QStringLiteral("SNS"), sources, message)
-         && AddRecordFromFile(QStringLiteral("SND"), dests, message);
+        && AddRecordFromFile(QStringLiteral("SND"), dests, message);
     if (!ok || !t.commit()) {
         if (message.isEmpty())
             message = m_lastError;

@@ -19,17 +19,27 @@ struct FieldDef {
 };
 
 const FieldDef kFields[] = {
-    {"Controller", "CNID", FieldType::Long, 0},      {"Controller", "CNNAME", FieldType::Text, 8},
-    {"Controller", "CNADDRESS", FieldType::Byte, 0}, {"Controller", "CNNUMBERLEVELS", FieldType::Integer, 0},
-    {"Lvl", "LVID", FieldType::Long, 0},             {"Lvl", "LVNAME", FieldType::Text, 8},
-    {"Lvl", "LVORDER", FieldType::Integer, 0},       {"Lvl", "LVCNID", FieldType::Long, 0},
-    {"Lvl", "LVCNLEVELNUMBER", FieldType::Integer, 0}, {"Lvl", "LVNUMBERINS", FieldType::Integer, 0},
-    {"Lvl", "LVNUMBEROUTS", FieldType::Integer, 0},  {"Grp", "GPID", FieldType::Long, 0},
-    {"Grp", "GPNAME", FieldType::Text, 8},           {"Grp", "GPTYPE", FieldType::Text, 3},
-    {"GrpDfn", "GDGPID", FieldType::Long, 0},        {"GrpDfn", "GDLVID", FieldType::Long, 0},
-    {"GrpDfn", "GDIONUMBER", FieldType::Integer, 0}, {"GrpSet", "GSID", FieldType::Long, 0},
-    {"GrpSet", "GSNAME", FieldType::Text, 8},        {"GrpSetDfn", "GNGSID", FieldType::Long, 0},
-    {"GrpSetDfn", "GNGPID", FieldType::Long, 0},
+    { "Controller", "CNID", FieldType::Long, 0 },
+    { "Controller", "CNNAME", FieldType::Text, 8 },
+    { "Controller", "CNADDRESS", FieldType::Byte, 0 },
+    { "Controller", "CNNUMBERLEVELS", FieldType::Integer, 0 },
+    { "Lvl", "LVID", FieldType::Long, 0 },
+    { "Lvl", "LVNAME", FieldType::Text, 8 },
+    { "Lvl", "LVORDER", FieldType::Integer, 0 },
+    { "Lvl", "LVCNID", FieldType::Long, 0 },
+    { "Lvl", "LVCNLEVELNUMBER", FieldType::Integer, 0 },
+    { "Lvl", "LVNUMBERINS", FieldType::Integer, 0 },
+    { "Lvl", "LVNUMBEROUTS", FieldType::Integer, 0 },
+    { "Grp", "GPID", FieldType::Long, 0 },
+    { "Grp", "GPNAME", FieldType::Text, 8 },
+    { "Grp", "GPTYPE", FieldType::Text, 3 },
+    { "GrpDfn", "GDGPID", FieldType::Long, 0 },
+    { "GrpDfn", "GDLVID", FieldType::Long, 0 },
+    { "GrpDfn", "GDIONUMBER", FieldType::Integer, 0 },
+    { "GrpSet", "GSID", FieldType::Long, 0 },
+    { "GrpSet", "GSNAME", FieldType::Text, 8 },
+    { "GrpSetDfn", "GNGSID", FieldType::Long, 0 },
+    { "GrpSetDfn", "GNGPID", FieldType::Long, 0 },
 };
 
 QString keyField(const QString &table)
@@ -47,8 +57,8 @@ QString keyField(const QString &table)
 
 } // namespace
 
-bool XelCfgDb::ConvertDataType(const QString &table, const QString &field, const QString &text, QVariant &value,
-                               QString &message)
+bool XelCfgDb::ConvertDataType(
+    const QString &table, const QString &field, const QString &text, QVariant &value, QString &message)
 {
     message.clear();
     for (const FieldDef &d : kFields) {
@@ -89,7 +99,7 @@ bool XelCfgDb::ConvertDataType(const QString &table, const QString &field, const
 }
 
 bool XelCfgDb::writeRow(const QString &table, const QString &action, qint64 key,
-                        const QList<QPair<QString, QString>> &fields, qint64 *newId, QString &message)
+    const QList<QPair<QString, QString>> &fields, qint64 *newId, QString &message)
 {
     const QString keyName = keyField(table);
     if (keyName.isEmpty()) {
@@ -97,11 +107,12 @@ bool XelCfgDb::writeRow(const QString &table, const QString &action, qint64 key,
         return false;
     }
     if (action == QLatin1String("Edit") || action == QLatin1String("Delete")) {
-        const int found = scalarInt(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2 = ?").arg(table, keyName), {key});
+        const int found
+            = scalarInt(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2 = ?").arg(table, keyName), { key });
         if (found == 0) {
             if (m_dialogs)
-                m_dialogs->message(QStringLiteral("Record to ") + action + QStringLiteral("Not Found"),
-                                   MsgIcon::Exclamation);
+                m_dialogs->message(
+                    QStringLiteral("Record to ") + action + QStringLiteral("Not Found"), MsgIcon::Exclamation);
             return false;
         }
     }
@@ -123,7 +134,7 @@ bool XelCfgDb::writeRow(const QString &table, const QString &action, qint64 key,
     if (action == QLatin1String("Add")) {
         sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                   .arg(table, names.join(QStringLiteral(", ")),
-                       QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+                      QStringList(names.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
     } else if (action == QLatin1String("Edit")) {
         if (names.isEmpty())
             return true;
@@ -150,16 +161,15 @@ void XelCfgDb::tableUpdateFailed(const QString &what)
         m_dialogs->message(what + QStringLiteral(" table update was not successful."), MsgIcon::Exclamation);
 }
 
-bool XelCfgDb::UpdateControllerTable(const QString &action, qint64 id, const QString &name, const QString &address,
-                                     const QString &numberLevels)
+bool XelCfgDb::UpdateControllerTable(
+    const QString &action, qint64 id, const QString &name, const QString &address, const QString &numberLevels)
 {
     Transaction t(*this);
     QString message;
     QList<QPair<QString, QString>> fields;
     if (action != QLatin1String("Delete"))
-        fields = {{QStringLiteral("CNNAME"), name.trimmed().toUpper()},
-                  {QStringLiteral("CNADDRESS"), address},
-                  {QStringLiteral("CNNUMBERLEVELS"), numberLevels}};
+        fields = { { QStringLiteral("CNNAME"), name.trimmed().toUpper() }, { QStringLiteral("CNADDRESS"), address },
+            { QStringLiteral("CNNUMBERLEVELS"), numberLevels } };
     if (!writeRow(QStringLiteral("Controller"), action, id, fields, nullptr, message) || !t.commit()) {
         tableUpdateFailed(QStringLiteral("Controller"));
         return false;
@@ -172,21 +182,20 @@ bool XelCfgDb::clampNumbersToLevel(qint64 levelId)
     // Numbers above a lowered input or output count no longer exist on the
     // router: the source or destination becomes absent on that level.
     const QString lv = QString::number(levelId);
-    for (const auto &[type, count] : {std::pair{"SRC", "LVNUMBERINS"}, std::pair{"DST", "LVNUMBEROUTS"}}) {
+    for (const auto &[type, count] : { std::pair { "SRC", "LVNUMBERINS" }, std::pair { "DST", "LVNUMBEROUTS" } }) {
         const QString limit = QStringLiteral("(SELECT %1 FROM Lvl WHERE LVID = %2)").arg(QLatin1String(count), lv);
         if (!exec(QStringLiteral("UPDATE grpdfn ") + QStringLiteral("SET GDIONUMBER = 0 ")
-                  + QStringLiteral("WHERE GDGPID IN (") + QStringLiteral("SELECT GDGPID ")
-                  + QStringLiteral("FROM grp, grpdfn ") + QStringLiteral("WHERE GPID = GDGPID AND GPTYPE = '")
-                  + QLatin1String(type) + QLatin1Char('\'') + QStringLiteral(" AND GDLVID = ") + lv
-                  + QStringLiteral(" AND GDIONUMBER > ") + limit + QStringLiteral(") AND GDLVID = ") + lv))
+                + QStringLiteral("WHERE GDGPID IN (") + QStringLiteral("SELECT GDGPID ")
+                + QStringLiteral("FROM grp, grpdfn ") + QStringLiteral("WHERE GPID = GDGPID AND GPTYPE = '")
+                + QLatin1String(type) + QLatin1Char('\'') + QStringLiteral(" AND GDLVID = ") + lv
+                + QStringLiteral(" AND GDIONUMBER > ") + limit + QStringLiteral(") AND GDLVID = ") + lv))
             return false;
     }
     return true;
 }
 
 bool XelCfgDb::UpdateLevelTable(const QString &action, qint64 id, const QString &name, const QString &controllerName,
-                                const QString &offset, const QString &inputs, const QString &outputs,
-                                const QString &order)
+    const QString &offset, const QString &inputs, const QString &outputs, const QString &order)
 {
     Transaction t(*this);
     QString message;
@@ -199,19 +208,17 @@ bool XelCfgDb::UpdateLevelTable(const QString &action, qint64 id, const QString 
         QString orderText = order;
         if (action == QLatin1String("Add") && orderText.trimmed().isEmpty())
             orderText = QString::number(HighLevelOrderNumber() + 1);
-        QList<QPair<QString, QString>> fields{{QStringLiteral("LVNAME"), name.trimmed().toUpper()},
-                                              {QStringLiteral("LVCNID"), controllerId},
-                                              {QStringLiteral("LVCNLEVELNUMBER"), offset},
-                                              {QStringLiteral("LVNUMBERINS"), inputs},
-                                              {QStringLiteral("LVNUMBEROUTS"), outputs}};
+        QList<QPair<QString, QString>> fields { { QStringLiteral("LVNAME"), name.trimmed().toUpper() },
+            { QStringLiteral("LVCNID"), controllerId }, { QStringLiteral("LVCNLEVELNUMBER"), offset },
+            { QStringLiteral("LVNUMBERINS"), inputs }, { QStringLiteral("LVNUMBEROUTS"), outputs } };
         if (!orderText.trimmed().isEmpty())
-            fields.append({QStringLiteral("LVORDER"), orderText});
+            fields.append({ QStringLiteral("LVORDER"), orderText });
         qint64 newId = -1;
         ok = ok && writeRow(QStringLiteral("Lvl"), action, id, fields, &newId, message);
         if (ok && action == QLatin1String("Add"))
             ok = exec(QStringLiteral("INSERT INTO grpdfn ") + QStringLiteral("SELECT GPID AS GDGPID,")
-                      + QString::number(newId) + QStringLiteral(" AS GDLVID,") + QStringLiteral("0 AS GDIONUMBER ")
-                      + QStringLiteral("FROM grp"));
+                + QString::number(newId) + QStringLiteral(" AS GDLVID,") + QStringLiteral("0 AS GDIONUMBER ")
+                + QStringLiteral("FROM grp"));
         if (ok && action == QLatin1String("Edit"))
             ok = clampNumbersToLevel(id);
     }
@@ -234,8 +241,8 @@ QStringList XelCfgDb::BuildSQLArray(qint64 grpId, const QList<int> &numbers)
     return out;
 }
 
-bool XelCfgDb::UpdateGrpTable(const QString &action, const QString &type, qint64 id, const QString &name,
-                              const QList<int> &numbers)
+bool XelCfgDb::UpdateGrpTable(
+    const QString &action, const QString &type, qint64 id, const QString &name, const QList<int> &numbers)
 {
     Transaction t(*this);
     QString message;
@@ -244,9 +251,9 @@ bool XelCfgDb::UpdateGrpTable(const QString &action, const QString &type, qint64
         ok = writeRow(QStringLiteral("Grp"), action, id, {}, nullptr, message);
     } else {
         qint64 rowId = -1;
-        QList<QPair<QString, QString>> fields{{QStringLiteral("GPNAME"), name.trimmed().toUpper()}};
+        QList<QPair<QString, QString>> fields { { QStringLiteral("GPNAME"), name.trimmed().toUpper() } };
         if (action == QLatin1String("Add"))
-            fields.append({QStringLiteral("GPTYPE"), type});
+            fields.append({ QStringLiteral("GPTYPE"), type });
         ok = writeRow(QStringLiteral("Grp"), action, id, fields, &rowId, message);
         if (ok && action == QLatin1String("Add"))
             ok = exec(QStringLiteral("INSERT INTO GrpDfn (GDGPID, GDLVID, GDIONUMBER) SELECT %1, LVID, 0 FROM Lvl")
@@ -269,7 +276,7 @@ bool XelCfgDb::UpdateGrpSetTable(const QString &action, qint64 id, const QString
     QString message;
     QList<QPair<QString, QString>> fields;
     if (action != QLatin1String("Delete"))
-        fields = {{QStringLiteral("GSNAME"), name.trimmed().toUpper()}};
+        fields = { { QStringLiteral("GSNAME"), name.trimmed().toUpper() } };
     if (!writeRow(QStringLiteral("GrpSet"), action, id, fields, nullptr, message) || !t.commit()) {
         tableUpdateFailed(QStringLiteral("Name Set"));
         return false;
@@ -320,7 +327,7 @@ bool XelCfgDb::UpdateLevelOrdering()
         if (!run(q)) {
             if (m_dialogs)
                 m_dialogs->message(QStringLiteral("UpdateLevelOrdering Failed on level: ") + levels[i].name,
-                                   MsgIcon::Exclamation, QStringLiteral("Database Error"));
+                    MsgIcon::Exclamation, QStringLiteral("Database Error"));
             return false;
         }
     }

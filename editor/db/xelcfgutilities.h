@@ -12,7 +12,7 @@ struct RuleResult {
 
     explicit operator bool() const { return ok; }
     static RuleResult pass() { return {}; }
-    static RuleResult fail(QString text) { return {false, std::move(text)}; }
+    static RuleResult fail(QString text) { return { false, std::move(text) }; }
 };
 
 namespace XelCfgUtilities {

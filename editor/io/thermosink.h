@@ -9,10 +9,10 @@ namespace exel {
 class ThermoSink {
 public:
     virtual ~ThermoSink() = default;
-    virtual void showThermo() {}
+    virtual void showThermo() { }
     virtual void SetTitle(const QString &title) = 0;
     virtual void updateThermo(int percent) = 0;
-    virtual void closeThermo() {}
+    virtual void closeThermo() { }
 };
 
 } // namespace exel

@@ -41,8 +41,8 @@ private:
 };
 
 struct NullThermo : ThermoSink {
-    void SetTitle(const QString &) override {}
-    void updateThermo(int) override {}
+    void SetTitle(const QString &) override { }
+    void updateThermo(int) override { }
 };
 
 int percent(qsizetype index, qsizetype count)
@@ -52,8 +52,7 @@ int percent(qsizetype index, qsizetype count)
 
 } // namespace
 
-XelCfgLoadUtilities::XelCfgLoadUtilities(XelCfgDb &db, Dialogs &dialogs, SettingsStore &settings,
-                                         ThermoSink *thermo)
+XelCfgLoadUtilities::XelCfgLoadUtilities(XelCfgDb &db, Dialogs &dialogs, SettingsStore &settings, ThermoSink *thermo)
     : m_db(db)
     , m_dialogs(dialogs)
     , m_settings(settings)
@@ -74,7 +73,7 @@ QStringList XelCfgLoadUtilities::FieldSplit(const QString &line)
 QString XelCfgLoadUtilities::ConfigurationTitle(const QString &path)
 {
     QString name = path;
-    for (QChar sep : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':')}) {
+    for (QChar sep : { QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':') }) {
         const qsizetype at = name.lastIndexOf(sep);
         if (at >= 0)
             name = name.mid(at + 1);
@@ -117,7 +116,7 @@ bool XelCfgLoadUtilities::LoadConfigurationFile(const QString &path)
     if (!ok) {
         m_failure = failure;
         m_dialogs.message(QStringLiteral("Invalid Information in Configuration File") + QLatin1Char('\n') + failure,
-                          MsgIcon::Exclamation);
+            MsgIcon::Exclamation);
         m_db.LoadDefaultDatabase();
     } else {
         m_db.setCurrent(title, path);
@@ -229,15 +228,12 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
             const double minor = roundHalfEven(leadingNumeric(parts[1]));
             if ((major == kProgramMajor && minor > kProgramMinor) || major > kProgramMajor) {
                 const QString text = QStringLiteral("Attempting to load a later revision configuration!\n")
-                                     + QStringLiteral("The currently loading configuration version is V%1.%2\n")
-                                           .arg(major, 0, 'f', 0)
-                                           .arg(minor, 0, 'f', 0)
-                                     + QStringLiteral("The program's current version is V%1.%2\n")
-                                           .arg(kProgramMajor)
-                                           .arg(kProgramMinor)
-                                     + QStringLiteral("Do you wish to continue?");
-                if (m_dialogs.messageBox(text, MsgButtons::OkCancel, MsgIcon::Question, QString())
-                    != MsgAnswer::Ok) {
+                    + QStringLiteral("The currently loading configuration version is V%1.%2\n")
+                          .arg(major, 0, 'f', 0)
+                          .arg(minor, 0, 'f', 0)
+                    + QStringLiteral("The program's current version is V%1.%2\n").arg(kProgramMajor).arg(kProgramMinor)
+                    + QStringLiteral("Do you wish to continue?");
+                if (m_dialogs.messageBox(text, MsgButtons::OkCancel, MsgIcon::Question, QString()) != MsgAnswer::Ok) {
                     failure = QStringLiteral("Improper Configuration Version");
                     return false;
                 }
@@ -250,7 +246,7 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
         thermo.SetTitle(QStringLiteral("Loading ") + key);
         thermo.updateThermo(0);
         for (int i = 0; i < names.size(); ++i) {
-            QStringList fields{names.at(i)};
+            QStringList fields { names.at(i) };
             for (int v : numbers[i])
                 fields << QString::number(v);
             if (!m_db.AddRecordFromFile(key, fields, message)) {
@@ -266,7 +262,7 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
         thermo.SetTitle(QStringLiteral("Loading ") + key);
         thermo.updateThermo(0);
         for (int i = 0; i < sets.size(); ++i) {
-            QStringList fields{sets.at(i)};
+            QStringList fields { sets.at(i) };
             for (const QString &m : members[i]) {
                 if (m.isEmpty())
                     break;
@@ -281,14 +277,14 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
         return true;
     };
     return addGroups(QStringLiteral("SRC"), sources, inputs) && addGroups(QStringLiteral("DST"), destinations, outputs)
-           && addSets(QStringLiteral("SNS"), setSources) && addSets(QStringLiteral("SND"), setDestinations);
+        && addSets(QStringLiteral("SNS"), setSources) && addSets(QStringLiteral("SND"), setDestinations);
 }
 
 bool XelCfgLoadUtilities::SaveConfigurationFile(const QString &path)
 {
-    QStringList lines{QStringLiteral("VER,%1.%2").arg(kProgramMajor).arg(kProgramMinor)};
+    QStringList lines { QStringLiteral("VER,%1.%2").arg(kProgramMajor).arg(kProgramMinor) };
     QStringList texts;
-    for (const char *key : {"CTL", "LVL", "SRC", "DST", "SNS", "SND"}) {
+    for (const char *key : { "CTL", "LVL", "SRC", "DST", "SNS", "SND" }) {
         const QString keyword = QLatin1String(key);
         if (m_db.GetRecordsForFile(keyword, texts))
             for (const QString &t : texts)
@@ -296,13 +292,13 @@ bool XelCfgLoadUtilities::SaveConfigurationFile(const QString &path)
     }
     ErrorInfo error;
     if (!writeFileAtomic(path, crlfText(lines), error)) {
-        m_dialogs.message(QStringLiteral("Unable to Save Configuarion File:") + path + QLatin1Char('\n')
-                              + errorLines(error),
-                          MsgIcon::Exclamation);
+        m_dialogs.message(
+            QStringLiteral("Unable to Save Configuarion File:") + path + QLatin1Char('\n') + errorLines(error),
+            MsgIcon::Exclamation);
         return false;
     }
     if (m_dialogs.messageBox(QStringLiteral("Do you wish this to become the default configuration?"),
-                             MsgButtons::OkCancel, MsgIcon::Question, QString())
+            MsgButtons::OkCancel, MsgIcon::Question, QString())
         == MsgAnswer::Ok) {
         m_settings.SaveSetting(kAppName, kVarsSection, QStringLiteral("ConfigFile"), path);
         m_db.setCurrent(ConfigurationTitle(path), path);

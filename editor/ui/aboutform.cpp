@@ -22,7 +22,7 @@ AboutForm::AboutForm(QWidget *parent)
                                            "destinations and name sets, and reads and writes configuration files.")
                                 .arg(kProgramMajor)
                                 .arg(kProgramMinor),
-                            this);
+        this);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(title);

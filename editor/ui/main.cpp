@@ -18,9 +18,9 @@ int main(int argc, char **argv)
 
     exel::XelCfgDb db(&qtDialogs);
     if (!db.Init()) {
-        qtDialogs.message(QStringLiteral("Unable to open the configuration database ") + db.path()
-                              + QLatin1Char('\n') + db.lastError(),
-                          exel::MsgIcon::Critical, QStringLiteral("Database Error"));
+        qtDialogs.message(QStringLiteral("Unable to open the configuration database ") + db.path() + QLatin1Char('\n')
+                + db.lastError(),
+            exel::MsgIcon::Critical, QStringLiteral("Database Error"));
         return 1;
     }
     exel::XelCfg window(db, qtDialogs, settings);

@@ -75,17 +75,17 @@ XelCfg::XelCfg(XelCfgDb &db, Dialogs &dialogs, SettingsStore &settings, QWidget 
     m_tabs->setObjectName(QStringLiteral("tabMain"));
     const QStringList captions = QString::fromLatin1(kTabCaptions).split(QLatin1Char('|'));
     m_tabs->addTab(buildGridPage(PageControllers, GridKind::Controller, QStringLiteral("dbgController"),
-                                 QStringLiteral("btnApplyCtl"), QStringLiteral("btnCancelCtl")),
-                   captions[0]);
+                       QStringLiteral("btnApplyCtl"), QStringLiteral("btnCancelCtl")),
+        captions[0]);
     m_tabs->addTab(buildGridPage(PageLevels, GridKind::Level, QStringLiteral("dbgLevel"),
-                                 QStringLiteral("btnApplyLevel"), QStringLiteral("btnCancelLevel")),
-                   captions[1]);
+                       QStringLiteral("btnApplyLevel"), QStringLiteral("btnCancelLevel")),
+        captions[1]);
     m_tabs->addTab(buildGridPage(PageSources, GridKind::Source, QStringLiteral("dbgSource"),
-                                 QStringLiteral("btnApplySource"), QStringLiteral("btnCancelSource")),
-                   captions[2]);
+                       QStringLiteral("btnApplySource"), QStringLiteral("btnCancelSource")),
+        captions[2]);
     m_tabs->addTab(buildGridPage(PageDestinations, GridKind::Destination, QStringLiteral("dbgDestination"),
-                                 QStringLiteral("btnApplyDest"), QStringLiteral("btnCancelDest")),
-                   captions[3]);
+                       QStringLiteral("btnApplyDest"), QStringLiteral("btnCancelDest")),
+        captions[3]);
     m_tabs->addTab(buildNameSetPage(), captions[4]);
     setCentralWidget(m_tabs);
     buildMenus();
@@ -98,8 +98,8 @@ XelCfg::XelCfg(XelCfgDb &db, Dialogs &dialogs, SettingsStore &settings, QWidget 
 
 XelCfg::~XelCfg() = default;
 
-QWidget *XelCfg::buildGridPage(Page p, GridKind kind, const QString &gridName, const QString &applyName,
-                               const QString &cancelName)
+QWidget *XelCfg::buildGridPage(
+    Page p, GridKind kind, const QString &gridName, const QString &applyName, const QString &cancelName)
 {
     auto *w = new QWidget(this);
     auto *page = new XelCfgGridPage(kind, m_db, m_dialogs, this);
@@ -163,8 +163,8 @@ QWidget *XelCfg::buildGridPage(Page p, GridKind kind, const QString &gridName, c
 void XelCfg::configureView(QTableView *view, XelCfgGridPage *page)
 {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
-                          | QAbstractItemView::AnyKeyPressed);
+    view->setEditTriggers(
+        QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     view->setAlternatingRowColors(true);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
     view->horizontalHeader()->setStretchLastSection(page->kind() == GridKind::NameSetList);
@@ -279,21 +279,20 @@ QWidget *XelCfg::buildNameSetPage()
 void XelCfg::buildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    auto add = [this](QMenu *menu, const QString &name, const QString &text, void (XelCfg::*slot)(),
-                      QKeySequence key = {}) {
-        QAction *a = menu->addAction(text);
-        a->setObjectName(name);
-        a->setShortcut(key);
-        connect(a, &QAction::triggered, this, slot);
-        return a;
-    };
+    auto add
+        = [this](QMenu *menu, const QString &name, const QString &text, void (XelCfg::*slot)(), QKeySequence key = {}) {
+              QAction *a = menu->addAction(text);
+              a->setObjectName(name);
+              a->setShortcut(key);
+              connect(a, &QAction::triggered, this, slot);
+              return a;
+          };
     add(file, QStringLiteral("mnuFileNew"), QStringLiteral("&New"), &XelCfg::mnuFileNew_Click, QKeySequence::New);
     add(file, QStringLiteral("mnuFileOpen"), QStringLiteral("&Open..."), &XelCfg::mnuFileOpen_Click,
         QKeySequence::Open);
     add(file, QStringLiteral("mnuFileSave"), QStringLiteral("&Save..."), &XelCfg::mnuFileSave_Click,
         QKeySequence::Save);
-    add(file, QStringLiteral("mnuFileLDC"), QStringLiteral("Load &Default Configuration"),
-        &XelCfg::mnuFileLDC_Click);
+    add(file, QStringLiteral("mnuFileLDC"), QStringLiteral("Load &Default Configuration"), &XelCfg::mnuFileLDC_Click);
     file->addSeparator();
     QAction *exit = file->addAction(QStringLiteral("E&xit"));
     exit->setObjectName(QStringLiteral("mnuFileExit"));
@@ -327,7 +326,7 @@ void XelCfg::refreshMembers()
     m_members->setQuery(m_db.GrpSetDfnSQL(set), m_db.database());
     m_sources->setQuery(m_db.GrpSetGridEntries(QStringLiteral("SRC")), m_db.database());
     m_destinations->setQuery(m_db.GrpSetGridEntries(QStringLiteral("DST")), m_db.database());
-    for (QTableView *v : {m_dbgNameSet, m_dbgNSSources, m_dbgNSDestinations})
+    for (QTableView *v : { m_dbgNameSet, m_dbgNSSources, m_dbgNSDestinations })
         v->setColumnHidden(0, true); // GPID
 }
 
@@ -365,9 +364,9 @@ bool XelCfg::checkLevelOrder()
 {
     if (m_db.ValidLevelOrder())
         return true;
-    if (m_dialogs.messageBox(QStringLiteral("Level Numbers Are Not Consecutive.")
-                                 + QStringLiteral(" Perform Automatic Reordering?"),
-                             MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("Level Number Ordering"))
+    if (m_dialogs.messageBox(
+            QStringLiteral("Level Numbers Are Not Consecutive.") + QStringLiteral(" Perform Automatic Reordering?"),
+            MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("Level Number Ordering"))
         == MsgAnswer::Yes) {
         if (m_db.UpdateLevelOrdering()) {
             m_pages[PageLevels]->reload();
@@ -377,7 +376,7 @@ bool XelCfg::checkLevelOrder()
         return false;
     }
     m_dialogs.message(QStringLiteral("Level numbers must be consecutive."), MsgIcon::Exclamation,
-                      QStringLiteral("Level Number Ordering"));
+        QStringLiteral("Level Number Ordering"));
     return false;
 }
 
@@ -387,9 +386,9 @@ bool XelCfg::leavePageCheck(int p, bool checkOrder)
         return true;
     XelCfgGridPage *page = m_pages[p];
     if (page->model()->hasPendingChanges()) {
-        const MsgAnswer a = m_dialogs.messageBox(
-            QStringLiteral("Changes on this page have not been applied.\nApply them now?"), MsgButtons::YesNoCancel,
-            MsgIcon::Question, applicationTitle());
+        const MsgAnswer a
+            = m_dialogs.messageBox(QStringLiteral("Changes on this page have not been applied.\nApply them now?"),
+                MsgButtons::YesNoCancel, MsgIcon::Question, applicationTitle());
         if (a == MsgAnswer::Cancel)
             return false;
         if (a == MsgAnswer::Yes) {
@@ -408,8 +407,8 @@ bool XelCfg::leavePageCheck(int p, bool checkOrder)
 bool XelCfg::enterPageCheck(int p)
 {
     if (p == PageLevels && m_db.Controllers().isEmpty()) {
-        m_dialogs.message(QStringLiteral("Controllers must be configured before levels."), MsgIcon::Exclamation,
-                          applicationTitle());
+        m_dialogs.message(
+            QStringLiteral("Controllers must be configured before levels."), MsgIcon::Exclamation, applicationTitle());
         return false;
     }
     return true;
@@ -479,7 +478,7 @@ void XelCfg::mnuFileSave_Click()
 void XelCfg::mnuFileLDC_Click()
 {
     if (m_dialogs.messageBox(QStringLiteral("Are you sure you want to open the default configuration?"),
-                             MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("Confirm Load"))
+            MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("Confirm Load"))
         != MsgAnswer::Yes)
         return;
     m_db.LoadDefaultDatabase();
@@ -513,7 +512,7 @@ void XelCfg::btnAdd_Click()
     const qint64 set = selectedNameSetId();
     if (set < 0) {
         m_dialogs.message(QStringLiteral("Select a stored name set first (apply a new one before adding members)."),
-                          MsgIcon::Exclamation, applicationTitle());
+            MsgIcon::Exclamation, applicationTitle());
         return;
     }
     const QList<qint64> ids = selectedIds(m_dbgNSSources) + selectedIds(m_dbgNSDestinations);

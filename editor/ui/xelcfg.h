@@ -63,8 +63,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QWidget *buildGridPage(Page p, GridKind kind, const QString &gridName, const QString &applyName,
-                           const QString &cancelName);
+    QWidget *buildGridPage(
+        Page p, GridKind kind, const QString &gridName, const QString &applyName, const QString &cancelName);
     QWidget *buildNameSetPage();
     void buildMenus();
     void configureView(QTableView *view, XelCfgGridPage *page);

@@ -30,13 +30,13 @@ XelCfgGridPage::XelCfgGridPage(GridKind kind, XelCfgDb &db, Dialogs &dialogs, QO
         return r;
     });
     connect(&m_model, &XelCfgGridModel::entryRefused, this,
-            [this](const QString &message) { m_dialogs.message(message, MsgIcon::Exclamation, kDataEntryError); });
+        [this](const QString &message) { m_dialogs.message(message, MsgIcon::Exclamation, kDataEntryError); });
 }
 
 QList<int> XelCfgGridPage::hiddenColumns() const
 {
-    QList<int> hidden{XelCfgGridModel::kChanged, XelCfgGridModel::kDelete, XelCfgGridModel::kId,
-                      XelCfgGridModel::kDeleteFlag};
+    QList<int> hidden { XelCfgGridModel::kChanged, XelCfgGridModel::kDelete, XelCfgGridModel::kId,
+        XelCfgGridModel::kDeleteFlag };
     if (m_kind == GridKind::Level)
         hidden << kLvlControllerId;
     return hidden;
@@ -86,7 +86,7 @@ int XelCfgGridPage::addRow()
                 bool used = false;
                 for (int o = 0; o < r && !used; ++o)
                     used = !m_model.isMarkedDelete(o) && m_model.cell(o, kLvlController) == controllers.first()
-                           && int(numericValue(m_model.cell(o, kLvlOffset))) == offset;
+                        && int(numericValue(m_model.cell(o, kLvlOffset))) == offset;
                 if (!used) {
                     m_model.setCell(r, kLvlOffset, QString::number(offset));
                     break;
@@ -166,7 +166,7 @@ RuleResult XelCfgGridPage::validateController(int row, int column, QString &valu
             for (const LevelInfo &l : m_db.Levels())
                 if (l.controllerId == id.toLongLong() && l.offset > value.toInt())
                     return RuleResult::fail(QStringLiteral("Level Offset must be in range 1 to ") + value
-                                            + QStringLiteral(" (level ") + l.name + QStringLiteral(")."));
+                        + QStringLiteral(" (level ") + l.name + QStringLiteral(")."));
         }
     }
     return RuleResult::pass();
@@ -202,13 +202,14 @@ RuleResult XelCfgGridPage::validateLevel(int row, int column, QString &value)
         value = value.trimmed().toUpper();
         if (m_db.ControllerID(value).isEmpty())
             return RuleResult::fail(QStringLiteral("Controller, ") + value + QStringLiteral(", for Level, ")
-                                    + m_model.cell(row, kLvlName) + QStringLiteral(", is not valid."));
+                + m_model.cell(row, kLvlName) + QStringLiteral(", is not valid."));
         // The offset must stay valid on the new controller.
         QString offset = m_model.cell(row, kLvlOffset);
         if (!offset.isEmpty()) {
             const int levels = m_db.ControllerNumberLevels(m_db.ControllerID(value).toLongLong());
             if (numericValue(offset) > levels)
-                return RuleResult::fail(QStringLiteral("Level Offset must be in range 1 to ") + QString::number(levels));
+                return RuleResult::fail(
+                    QStringLiteral("Level Offset must be in range 1 to ") + QString::number(levels));
         }
     } else if (column == kLvlOffset) {
         value = value.trimmed();
@@ -216,7 +217,7 @@ RuleResult XelCfgGridPage::validateLevel(int row, int column, QString &value)
         const QString id = m_db.ControllerID(controller);
         if (id.isEmpty())
             return RuleResult::fail(QStringLiteral("Controller, ") + controller + QStringLiteral(", for Level, ")
-                                    + m_model.cell(row, kLvlName) + QStringLiteral(", is not valid."));
+                + m_model.cell(row, kLvlName) + QStringLiteral(", is not valid."));
         const int levels = m_db.ControllerNumberLevels(id.toLongLong());
         if (!CheckCount(value) || numericValue(value) > levels)
             return RuleResult::fail(QStringLiteral("Level Offset must be in range 1 to ") + QString::number(levels));
@@ -230,7 +231,7 @@ RuleResult XelCfgGridPage::validateLevel(int row, int column, QString &value)
         if (!CheckCount(value))
             return RuleResult::fail((column == kLvlIns ? QStringLiteral("Invalid number of inputs for level, ")
                                                        : QStringLiteral("Invalid number of outputs for level, "))
-                                    + m_model.cell(row, kLvlName));
+                + m_model.cell(row, kLvlName));
         value = QString::number(int(numericValue(value)));
     }
     return RuleResult::pass();
@@ -245,7 +246,7 @@ RuleResult XelCfgGridPage::validateGroup(int row, int column, QString &value)
         value = value.toUpper();
         if (nameUsedElsewhere(row, column, value))
             return RuleResult::fail((source ? QStringLiteral("Source Name, ") : QStringLiteral("Destination Name, "))
-                                    + value + QStringLiteral(", is not Unique."));
+                + value + QStringLiteral(", is not Unique."));
         return RuleResult::pass();
     }
     const int level = column - kGrpName - 1;
@@ -298,11 +299,10 @@ bool XelCfgGridPage::toggleDelete(int row)
             const QStringList levels = m_db.ControllerLevels(m_model.rowId(row));
             if (!levels.isEmpty()
                 && m_dialogs.messageBox(QStringLiteral("Deleting controller will also delete ")
-                                            + QStringLiteral(" the following levels:") + QLatin1Char('\n')
-                                            + levels.join(QLatin1Char('\n')) + QLatin1Char('\n')
-                                            + QStringLiteral("Continue?"),
-                                        MsgButtons::OkCancel, MsgIcon::Exclamation, QStringLiteral("Delete Warning"))
-                       != MsgAnswer::Ok)
+                           + QStringLiteral(" the following levels:") + QLatin1Char('\n')
+                           + levels.join(QLatin1Char('\n')) + QLatin1Char('\n') + QStringLiteral("Continue?"),
+                       MsgButtons::OkCancel, MsgIcon::Exclamation, QStringLiteral("Delete Warning"))
+                    != MsgAnswer::Ok)
                 return false;
         }
         if (m_model.rowId(row) < 0) {
@@ -317,7 +317,7 @@ bool XelCfgGridPage::toggleDelete(int row)
         const RuleResult r = validate(row, c, v);
         if (!r.ok) {
             m_dialogs.message(QStringLiteral("Cannot Unmark Delete because ") + r.message, MsgIcon::Exclamation,
-                              QStringLiteral("Delete Warning"));
+                QStringLiteral("Delete Warning"));
             return true;
         }
     }
@@ -349,8 +349,8 @@ bool XelCfgGridPage::writeRow(int row)
     case GridKind::Controller:
         return m_db.UpdateControllerTable(action, id, cell(kCtlName), cell(kCtlAddress), cell(kCtlLevels));
     case GridKind::Level:
-        return m_db.UpdateLevelTable(action, id, cell(kLvlName), cell(kLvlController), cell(kLvlOffset),
-                                     cell(kLvlIns), cell(kLvlOuts), cell(kLvlNumber));
+        return m_db.UpdateLevelTable(action, id, cell(kLvlName), cell(kLvlController), cell(kLvlOffset), cell(kLvlIns),
+            cell(kLvlOuts), cell(kLvlNumber));
     case GridKind::Source:
     case GridKind::Destination: {
         QList<int> numbers;

@@ -53,7 +53,10 @@ private:
     bool nameUsedElsewhere(int row, int column, const QString &value) const;
     bool writeRow(int row);
     int firstDataColumn() const;
-    QString groupType() const { return m_kind == GridKind::Destination ? QStringLiteral("DST") : QStringLiteral("SRC"); }
+    QString groupType() const
+    {
+        return m_kind == GridKind::Destination ? QStringLiteral("DST") : QStringLiteral("SRC");
+    }
 
     GridKind m_kind;
     XelCfgDb &m_db;

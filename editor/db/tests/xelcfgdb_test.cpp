@@ -40,14 +40,14 @@ protected:
 
     void smallSystem()
     {
-        ASSERT_TRUE(add("CTL", {"C1", "1", "2"})) << m_message.toStdString();
-        ASSERT_TRUE(add("LVL", {"VID", "C1", "1", "8", "4"})) << m_message.toStdString();
-        ASSERT_TRUE(add("LVL", {"AUD", "C1", "2", "8", "4"})) << m_message.toStdString();
-        ASSERT_TRUE(add("SRC", {"CAM1", "1", "1"})) << m_message.toStdString();
-        ASSERT_TRUE(add("SRC", {"CAM2", "2", "0"})) << m_message.toStdString();
-        ASSERT_TRUE(add("DST", {"MON1", "1", "1"})) << m_message.toStdString();
-        ASSERT_TRUE(add("SNS", {"STUDIO", "CAM1", "CAM2"})) << m_message.toStdString();
-        ASSERT_TRUE(add("SND", {"STUDIO", "MON1"})) << m_message.toStdString();
+        ASSERT_TRUE(add("CTL", { "C1", "1", "2" })) << m_message.toStdString();
+        ASSERT_TRUE(add("LVL", { "VID", "C1", "1", "8", "4" })) << m_message.toStdString();
+        ASSERT_TRUE(add("LVL", { "AUD", "C1", "2", "8", "4" })) << m_message.toStdString();
+        ASSERT_TRUE(add("SRC", { "CAM1", "1", "1" })) << m_message.toStdString();
+        ASSERT_TRUE(add("SRC", { "CAM2", "2", "0" })) << m_message.toStdString();
+        ASSERT_TRUE(add("DST", { "MON1", "1", "1" })) << m_message.toStdString();
+        ASSERT_TRUE(add("SNS", { "STUDIO", "CAM1", "CAM2" })) << m_message.toStdString();
+        ASSERT_TRUE(add("SND", { "STUDIO", "MON1" })) << m_message.toStdString();
     }
 
     static inline int s_serial = 0;
@@ -104,21 +104,21 @@ TEST_F(XelCfgDbTest, records_lookupsAndCounts)
     EXPECT_EQ(m_db->ControllerID("NOPE"), QString());
     EXPECT_FALSE(m_db->levelOffSetUnique(c1, 2));
     EXPECT_EQ(m_db->ControllerNumberLevels(c1), 2);
-    EXPECT_EQ(m_db->ControllerLevels(c1), QStringList({"VID", "AUD"}));
+    EXPECT_EQ(m_db->ControllerLevels(c1), QStringList({ "VID", "AUD" }));
     EXPECT_EQ(m_db->NumberOfZeroControllers(), 0);
     EXPECT_EQ(m_db->NumberOfGroups("DST"), 1);
-    EXPECT_EQ(m_db->GetNameSets(), QStringList{"STUDIO"});
+    EXPECT_EQ(m_db->GetNameSets(), QStringList { "STUDIO" });
     const qint64 set = m_db->nameSetID("STUDIO");
     EXPECT_EQ(m_db->nameSetName(set), "STUDIO");
     EXPECT_FALSE(m_db->nameSetNameUnique("STUDIO"));
     EXPECT_TRUE(m_db->nameSetNameUnique("STUDIO", set));
-    EXPECT_EQ(m_db->nameSetMembers(set, "SRC"), QStringList({"CAM1", "CAM2"}));
+    EXPECT_EQ(m_db->nameSetMembers(set, "SRC"), QStringList({ "CAM1", "CAM2" }));
     // Every group has exactly one number per level.
     EXPECT_EQ(count("SELECT COUNT(*) FROM GrpDfn"), 3 * 2);
     const QList<GroupInfo> sources = m_db->Groups("SRC");
     ASSERT_EQ(sources.size(), 2);
     EXPECT_EQ(sources[1].name, "CAM2");
-    EXPECT_EQ(sources[1].numbers, QList<int>({2, 0}));
+    EXPECT_EQ(sources[1].numbers, QList<int>({ 2, 0 }));
 }
 
 TEST_F(XelCfgDbTest, rangeTests_boundariesAndUnknownLevel)
@@ -177,8 +177,8 @@ TEST_F(XelCfgDbTest, newLevel_givesEveryGroupANumberZero)
     ASSERT_EQ(levels.size(), 3);
     EXPECT_EQ(levels[2].name, "KEY");
     EXPECT_EQ(levels[2].order, 3);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM GrpDfn WHERE GDIONUMBER = 0 AND GDLVID = " + QString::number(levels[2].id)),
-              3);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM GrpDfn WHERE GDIONUMBER = 0 AND GDLVID = " + QString::number(levels[2].id)), 3);
 }
 
 TEST_F(XelCfgDbTest, loweredInputCount_makesHigherNumbersAbsent)
@@ -228,7 +228,7 @@ TEST_F(XelCfgDbTest, failedRecord_leavesNothingBehind)
 {
     smallSystem();
     // MON2 passes the first level and fails on the second: no Grp row stays.
-    EXPECT_FALSE(add("DST", {"MON2", "2", "9"}));
+    EXPECT_FALSE(add("DST", { "MON2", "2", "9" }));
     EXPECT_TRUE(m_db->groupNameUnique("DST", "MON2"));
     EXPECT_EQ(count("SELECT COUNT(*) FROM GrpDfn"), 3 * 2);
 }
@@ -236,12 +236,12 @@ TEST_F(XelCfgDbTest, failedRecord_leavesNothingBehind)
 TEST_F(XelCfgDbTest, nameSetMembers_addedOnceAndDeleted)
 {
     smallSystem();
-    ASSERT_TRUE(add("SNS", {"STUDIO", "CAM1"})); // existing set is reused, member not doubled
+    ASSERT_TRUE(add("SNS", { "STUDIO", "CAM1" })); // existing set is reused, member not doubled
     const qint64 set = m_db->nameSetID("STUDIO");
-    EXPECT_EQ(m_db->nameSetMembers(set, "SRC"), QStringList({"CAM1", "CAM2"}));
-    ASSERT_TRUE(m_db->UpdateGrpSetDfnTable("Delete", set, {m_db->grpId("SRC", "CAM2")}));
-    EXPECT_EQ(m_db->nameSetMembers(set, "SRC"), QStringList({"CAM1"}));
-    EXPECT_EQ(m_db->GetNameSets(), QStringList({"STUDIO"}));
+    EXPECT_EQ(m_db->nameSetMembers(set, "SRC"), QStringList({ "CAM1", "CAM2" }));
+    ASSERT_TRUE(m_db->UpdateGrpSetDfnTable("Delete", set, { m_db->grpId("SRC", "CAM2") }));
+    EXPECT_EQ(m_db->nameSetMembers(set, "SRC"), QStringList({ "CAM1" }));
+    EXPECT_EQ(m_db->GetNameSets(), QStringList({ "STUDIO" }));
 }
 
 TEST_F(XelCfgDbTest, defaultDatabase_builtInSystem)
@@ -250,7 +250,7 @@ TEST_F(XelCfgDbTest, defaultDatabase_builtInSystem)
     m_db->setCurrent("SITE", "/x/SITE.CFG");
     ASSERT_TRUE(m_db->LoadDefaultDatabase()) << m_db->lastError().toStdString();
     EXPECT_EQ(m_db->currentTitle(), "<Default>");
-    EXPECT_EQ(m_db->Controllers(), QStringList{"CNTRL1"});
+    EXPECT_EQ(m_db->Controllers(), QStringList { "CNTRL1" });
     EXPECT_EQ(m_db->NumberOfZeroControllers(), 1);
     const QList<LevelInfo> levels = m_db->Levels();
     ASSERT_EQ(levels.size(), 4);
@@ -263,7 +263,7 @@ TEST_F(XelCfgDbTest, defaultDatabase_builtInSystem)
     ASSERT_EQ(dests.size(), 16);
     EXPECT_EQ(m_db->NumberOfGroups("SRC"), 16);
     EXPECT_EQ(dests[0].name, "DEST1");
-    EXPECT_EQ(dests[0].numbers, QList<int>({1, 1, 1, 1}));
+    EXPECT_EQ(dests[0].numbers, QList<int>({ 1, 1, 1, 1 }));
     const qint64 all = m_db->nameSetID("ALL");
     EXPECT_EQ(m_db->nameSetMembers(all, "SRC").size(), 16);
     EXPECT_EQ(m_db->nameSetMembers(all, "DST").size(), 16);
@@ -271,29 +271,29 @@ TEST_F(XelCfgDbTest, defaultDatabase_builtInSystem)
 
 TEST_F(XelCfgDbTest, recordsForFile_orderAndEmptyForms)
 {
-    ASSERT_TRUE(add("CTL", {"ZED", "2", "1"}));
-    ASSERT_TRUE(add("CTL", {"ABC", "1", "1"}));
-    ASSERT_TRUE(add("SRC", {"S2"}));
-    ASSERT_TRUE(add("SRC", {"S1"}));
-    ASSERT_TRUE(add("SNS", {"SETB"}));
+    ASSERT_TRUE(add("CTL", { "ZED", "2", "1" }));
+    ASSERT_TRUE(add("CTL", { "ABC", "1", "1" }));
+    ASSERT_TRUE(add("SRC", { "S2" }));
+    ASSERT_TRUE(add("SRC", { "S1" }));
+    ASSERT_TRUE(add("SNS", { "SETB" }));
     QStringList texts;
     ASSERT_TRUE(m_db->GetRecordsForFile("CTL", texts));
-    EXPECT_EQ(texts, QStringList({"ABC,1,1", "ZED,2,1"}));
+    EXPECT_EQ(texts, QStringList({ "ABC,1,1", "ZED,2,1" }));
     ASSERT_TRUE(m_db->GetRecordsForFile("SRC", texts));
-    EXPECT_EQ(texts, QStringList({"S1,, ", "S2,, "}));
+    EXPECT_EQ(texts, QStringList({ "S1,, ", "S2,, " }));
     EXPECT_FALSE(m_db->GetRecordsForFile("DST", texts));
     EXPECT_FALSE(m_db->GetRecordsForFile("SNS", texts)); // sources exist, set has no source member
     ASSERT_TRUE(m_db->GetRecordsForFile("SND", texts)); // no destinations: one line per set
-    EXPECT_EQ(texts, QStringList({"SETB,"}));
+    EXPECT_EQ(texts, QStringList({ "SETB," }));
     EXPECT_FALSE(m_db->GetRecordsForFile("XYZ", texts));
 }
 
 TEST_F(XelCfgDbTest, gridQueries_runOnSQLite)
 {
     smallSystem();
-    for (const QString &sql : {m_db->CntrlGridEntries(), m_db->LevelGridEntries(), m_db->GrpSetListGridEntries(),
-                               m_db->GrpGridEntries("SRC"), m_db->GrpSetGridEntries("DST"),
-                               m_db->GrpSetDfnSQL(m_db->nameSetID("STUDIO")), m_db->GroupArrayEntries("SRC")}) {
+    for (const QString &sql : { m_db->CntrlGridEntries(), m_db->LevelGridEntries(), m_db->GrpSetListGridEntries(),
+             m_db->GrpGridEntries("SRC"), m_db->GrpSetGridEntries("DST"), m_db->GrpSetDfnSQL(m_db->nameSetID("STUDIO")),
+             m_db->GroupArrayEntries("SRC") }) {
         QSqlQuery q(m_db->database());
         EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
         EXPECT_TRUE(q.next()) << sql.toStdString();

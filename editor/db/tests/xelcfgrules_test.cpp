@@ -19,11 +19,11 @@ TEST(EntryRules, checkName)
         bool ok;
         QString message;
     } cases[] = {
-        {"  ABCDEFGH ", "ABCDEFGH", true, ""},
-        {"ABCDEFGHI", "ABCDEFGHI", false, "Max name length is 8."},
-        {"    ", "", false, "Name required."},
-        {"", "", false, "Name required."},
-        {"A,B", "A,B", false, "Name cannot include commas."},
+        { "  ABCDEFGH ", "ABCDEFGH", true, "" },
+        { "ABCDEFGHI", "ABCDEFGHI", false, "Max name length is 8." },
+        { "    ", "", false, "Name required." },
+        { "", "", false, "Name required." },
+        { "A,B", "A,B", false, "Name cannot include commas." },
     };
     for (Case c : cases) {
         const RuleResult r = CheckName(c.in);
@@ -60,11 +60,11 @@ protected:
         m_db = std::make_unique<XelCfgDb>(&m_dialogs, path);
         ASSERT_TRUE(m_db->Init());
         QString m;
-        ASSERT_TRUE(m_db->AddRecordFromFile("CTL", {"C1", "1", "2"}, m));
-        ASSERT_TRUE(m_db->AddRecordFromFile("LVL", {"VID", "C1", "1", "16", "8"}, m));
-        ASSERT_TRUE(m_db->AddRecordFromFile("SRC", {"CAM1", "1"}, m));
-        ASSERT_TRUE(m_db->AddRecordFromFile("DST", {"MON1", "5"}, m));
-        ASSERT_TRUE(m_db->AddRecordFromFile("SNS", {"SET1", "CAM1"}, m));
+        ASSERT_TRUE(m_db->AddRecordFromFile("CTL", { "C1", "1", "2" }, m));
+        ASSERT_TRUE(m_db->AddRecordFromFile("LVL", { "VID", "C1", "1", "16", "8" }, m));
+        ASSERT_TRUE(m_db->AddRecordFromFile("SRC", { "CAM1", "1" }, m));
+        ASSERT_TRUE(m_db->AddRecordFromFile("DST", { "MON1", "5" }, m));
+        ASSERT_TRUE(m_db->AddRecordFromFile("SNS", { "SET1", "CAM1" }, m));
     }
     static inline int s_serial = 0;
     ScriptedDialogs m_dialogs;
@@ -79,40 +79,42 @@ TEST_F(RecordRules, everyMessageInRuleOrder)
         QString message; // "" = accepted
     } cases[] = {
         // Controllers
-        {"CTL", {"", "2", "1"}, "Controller, :Name required."},
-        {"CTL", {"TOOLONGNAME", "2", "1"}, "Controller, TOOLONGNAME:Max name length is 8."},
-        {"CTL", {"C1", "2", "1"}, "Controller Name, C1, is not Unique."},
-        {"CTL", {"C2", "", "1"}, "Controller Address, :Address Required."},
-        {"CTL", {"C2", "256", "1"}, "Controller Address, 256:Invalid Address"},
-        {"CTL", {"C2", "1", "1"}, "Controller Address, 1, is not Unique."},
-        {"CTL", {"C2", "2", "0"}, "Number of levels, 0, for Controller, C2, is not valid."},
-        {"CTL", {"C2", "2", "32768"}, "Number of levels, 32768, for Controller, C2, is not valid."},
-        {"CTL", {"C2", "255", "1"}, ""},
+        { "CTL", { "", "2", "1" }, "Controller, :Name required." },
+        { "CTL", { "TOOLONGNAME", "2", "1" }, "Controller, TOOLONGNAME:Max name length is 8." },
+        { "CTL", { "C1", "2", "1" }, "Controller Name, C1, is not Unique." },
+        { "CTL", { "C2", "", "1" }, "Controller Address, :Address Required." },
+        { "CTL", { "C2", "256", "1" }, "Controller Address, 256:Invalid Address" },
+        { "CTL", { "C2", "1", "1" }, "Controller Address, 1, is not Unique." },
+        { "CTL", { "C2", "2", "0" }, "Number of levels, 0, for Controller, C2, is not valid." },
+        { "CTL", { "C2", "2", "32768" }, "Number of levels, 32768, for Controller, C2, is not valid." },
+        { "CTL", { "C2", "255", "1" }, "" },
         // Levels
-        {"LVL", {"A,B", "C1", "2", "1", "1"}, "Level, A,B:Name cannot include commas."},
-        {"LVL", {"VID", "C1", "2", "1", "1"}, "Level Name, VID, is not Unique."},
-        {"LVL", {"AUD", "CX", "2", "1", "1"}, "Controller, CX, for Level, AUD, is not valid."},
-        {"LVL", {"AUD", "C1", "0", "1", "1"}, "Level: AUD, Controller Level Offset, 0, is out of range."},
-        {"LVL", {"AUD", "C1", "3", "1", "1"}, "Level: AUD, Controller Level Offset, 3 is not in range for that controller."},
-        {"LVL", {"AUD", "C1", "1", "1", "1"}, "Level: AUD, Controller Level Offset, 1, is not unique for that controller."},
-        {"LVL", {"AUD", "C1", "2", "0", "1"}, "Invalid number of inputs for level, AUD"},
-        {"LVL", {"AUD", "C1", "2", "1", "x"}, "Invalid number of outputs for level, AUD"},
+        { "LVL", { "A,B", "C1", "2", "1", "1" }, "Level, A,B:Name cannot include commas." },
+        { "LVL", { "VID", "C1", "2", "1", "1" }, "Level Name, VID, is not Unique." },
+        { "LVL", { "AUD", "CX", "2", "1", "1" }, "Controller, CX, for Level, AUD, is not valid." },
+        { "LVL", { "AUD", "C1", "0", "1", "1" }, "Level: AUD, Controller Level Offset, 0, is out of range." },
+        { "LVL", { "AUD", "C1", "3", "1", "1" },
+            "Level: AUD, Controller Level Offset, 3 is not in range for that controller." },
+        { "LVL", { "AUD", "C1", "1", "1", "1" },
+            "Level: AUD, Controller Level Offset, 1, is not unique for that controller." },
+        { "LVL", { "AUD", "C1", "2", "0", "1" }, "Invalid number of inputs for level, AUD" },
+        { "LVL", { "AUD", "C1", "2", "1", "x" }, "Invalid number of outputs for level, AUD" },
         // Sources and destinations
-        {"SRC", {"NINECHARS", "1"}, "Source:NINECHARS is not valid.  Error:Max name length is 8."},
-        {"SRC", {"CAM1", "1"}, "Source Name, CAM1, is not Unique."},
-        {"DST", {"MON1", "1"}, "Destination Name, MON1, is not Unique."},
-        {"SRC", {"CAM2", "17"}, "Source:CAM2, Input 17,on VID level is not in level range:0 to 16"},
-        {"SRC", {"CAM2", "-1"}, "Source:CAM2, Input -1,on VID level is not in level range:0 to 16"},
-        {"DST", {"MON2", "9"}, "Destination:MON2, Output 9,on VID level is not in level range:0 to 8"},
-        {"DST", {"MON2", "5"}, "Destination: MON2, Output for VID level is not unique."},
-        {"SRC", {"CAM2", "16", "99"}, ""}, // numbers past the last level are cut
-        {"DST", {"MON2", "0"}, ""},
-        {"DST", {"MON3", "0"}, ""}, // output 0 may repeat
+        { "SRC", { "NINECHARS", "1" }, "Source:NINECHARS is not valid.  Error:Max name length is 8." },
+        { "SRC", { "CAM1", "1" }, "Source Name, CAM1, is not Unique." },
+        { "DST", { "MON1", "1" }, "Destination Name, MON1, is not Unique." },
+        { "SRC", { "CAM2", "17" }, "Source:CAM2, Input 17,on VID level is not in level range:0 to 16" },
+        { "SRC", { "CAM2", "-1" }, "Source:CAM2, Input -1,on VID level is not in level range:0 to 16" },
+        { "DST", { "MON2", "9" }, "Destination:MON2, Output 9,on VID level is not in level range:0 to 8" },
+        { "DST", { "MON2", "5" }, "Destination: MON2, Output for VID level is not unique." },
+        { "SRC", { "CAM2", "16", "99" }, "" }, // numbers past the last level are cut
+        { "DST", { "MON2", "0" }, "" },
+        { "DST", { "MON3", "0" }, "" }, // output 0 may repeat
         // Name sets
-        {"SNS", {"", "CAM1"}, "NameSet, :Name required."},
-        {"SNS", {"SET1", "NOPE"}, "Nameset:SET1, Source:NOPE could not be added."},
-        {"SND", {"SET1", "CAM1"}, "Nameset:SET1, Destination:CAM1 could not be added."},
-        {"SND", {"SET1", "MON1"}, ""},
+        { "SNS", { "", "CAM1" }, "NameSet, :Name required." },
+        { "SNS", { "SET1", "NOPE" }, "Nameset:SET1, Source:NOPE could not be added." },
+        { "SND", { "SET1", "CAM1" }, "Nameset:SET1, Destination:CAM1 could not be added." },
+        { "SND", { "SET1", "MON1" }, "" },
     };
     for (const Case &c : cases) {
         QString message;
@@ -121,7 +123,7 @@ TEST_F(RecordRules, everyMessageInRuleOrder)
         EXPECT_EQ(message, c.message) << c.key << " " << c.fields.join(',').toStdString();
     }
     QString message;
-    EXPECT_FALSE(m_db->AddRecordFromFile("XYZ", {"A"}, message));
+    EXPECT_FALSE(m_db->AddRecordFromFile("XYZ", { "A" }, message));
     EXPECT_TRUE(message.isEmpty());
 }
 
@@ -129,28 +131,29 @@ TEST_F(RecordRules, singleDropControllerExcludesAllOthers)
 {
     QString m;
     ASSERT_TRUE(m_db->UpdateControllerTable("Delete", m_db->ControllerID("C1").toLongLong()));
-    ASSERT_TRUE(m_db->AddRecordFromFile("CTL", {"ZERO", "0", "1"}, m)) << m.toStdString();
-    EXPECT_FALSE(m_db->AddRecordFromFile("CTL", {"OTHER", "7", "1"}, m));
-    EXPECT_EQ(m, "The database contains a controller with an address of 0.\n"
-                 "This indicates a single drop controller.\n"
-                 "Only one controller is allowed in this case.");
+    ASSERT_TRUE(m_db->AddRecordFromFile("CTL", { "ZERO", "0", "1" }, m)) << m.toStdString();
+    EXPECT_FALSE(m_db->AddRecordFromFile("CTL", { "OTHER", "7", "1" }, m));
+    EXPECT_EQ(m,
+        "The database contains a controller with an address of 0.\n"
+        "This indicates a single drop controller.\n"
+        "Only one controller is allowed in this case.");
 }
 
 TEST_F(RecordRules, numbersWithoutLevels)
 {
     QString m;
     ASSERT_TRUE(m_db->UpdateControllerTable("Delete", m_db->ControllerID("C1").toLongLong()));
-    EXPECT_FALSE(m_db->AddRecordFromFile("SRC", {"CAM9", "1"}, m));
+    EXPECT_FALSE(m_db->AddRecordFromFile("SRC", { "CAM9", "1" }, m));
     EXPECT_EQ(m, "Level Definitions exist for Source:CAM9, but no levels exist.");
-    EXPECT_TRUE(m_db->AddRecordFromFile("SRC", {"CAM9"}, m));
+    EXPECT_TRUE(m_db->AddRecordFromFile("SRC", { "CAM9" }, m));
 }
 
 TEST_F(RecordRules, namesAreStoredUpperCase)
 {
     QString m;
-    ASSERT_TRUE(m_db->AddRecordFromFile("SRC", {"cam7", "3"}, m));
+    ASSERT_TRUE(m_db->AddRecordFromFile("SRC", { "cam7", "3" }, m));
     EXPECT_GE(m_db->grpId("SRC", "CAM7"), 0);
-    EXPECT_FALSE(m_db->AddRecordFromFile("SRC", {"CAM7"}, m));
+    EXPECT_FALSE(m_db->AddRecordFromFile("SRC", { "CAM7" }, m));
 }
 
 } // namespace

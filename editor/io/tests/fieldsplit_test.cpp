@@ -11,14 +11,14 @@ TEST(FieldSplit, table)
         QString line;
         QStringList fields;
     } cases[] = {
-        {"ctl,a,1,2", {"CTL", "A", "1", "2"}},
-        {" SRC , cam 1 ,LEV1, 3 ", {"SRC", "CAM 1", "LEV1", "3"}},
-        {"SRC,NAME,, ", {"SRC", "NAME", ""}},        // one trailing empty field dropped
-        {"SNS,SET,", {"SNS", "SET"}},
-        {"SNS,SET,,X", {"SNS", "SET", "", "X"}},    // inner empty fields kept
-        {"WORD", {"WORD"}},
-        {"", {""}},
-        {",", {""}},
+        { "ctl,a,1,2", { "CTL", "A", "1", "2" } },
+        { " SRC , cam 1 ,LEV1, 3 ", { "SRC", "CAM 1", "LEV1", "3" } },
+        { "SRC,NAME,, ", { "SRC", "NAME", "" } }, // one trailing empty field dropped
+        { "SNS,SET,", { "SNS", "SET" } },
+        { "SNS,SET,,X", { "SNS", "SET", "", "X" } }, // inner empty fields kept
+        { "WORD", { "WORD" } },
+        { "", { "" } },
+        { ",", { "" } },
     };
     for (const Case &c : cases)
         EXPECT_EQ(XelCfgLoadUtilities::FieldSplit(c.line), c.fields) << c.line.toStdString();

@@ -57,7 +57,7 @@ public:
     static QStringList dump(XelCfgDb &db)
     {
         QStringList out, texts;
-        for (const char *key : {"CTL", "LVL", "SRC", "DST", "SNS", "SND"})
+        for (const char *key : { "CTL", "LVL", "SRC", "DST", "SNS", "SND" })
             if (db.GetRecordsForFile(QLatin1String(key), texts))
                 for (const QString &t : texts)
                     out << QLatin1String(key) + QLatin1Char(',') + t;
@@ -65,7 +65,7 @@ public:
     }
 
 protected:
-    bool isDefault() { return m_db->Controllers() == QStringList{"CNTRL1"} && m_db->NumberOfGroups("SRC") == 16; }
+    bool isDefault() { return m_db->Controllers() == QStringList { "CNTRL1" } && m_db->NumberOfGroups("SRC") == 16; }
 
     static inline int s_serial = 0;
     QString m_dir;

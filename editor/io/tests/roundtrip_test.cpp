@@ -12,24 +12,47 @@ namespace {
 
 using RoundTrip = IoFixture;
 
-const QStringList kStudio{
-    "* Studio A router",  "VER,1.0",
-    "CTL,MAIN,1,3",       "CTL,AUX,2,1",
-    "LVL,SDI,MAIN,1,32,16", "LVL,AES1,MAIN,2,32,16", "LVL,AES2,MAIN,3,16,8", "LVL,TC,AUX,1,4,4",
-    "SRC,CAM1,SDI,1",     "SRC,CAM1,AES1,1",      "SRC,CAM1,AES2,0",      "SRC,CAM1,TC,0",
-    "SRC,VTR1,SDI,5",     "SRC,VTR1,AES1,5",      "SRC,VTR1,AES2,5",      "SRC,VTR1,TC,1",
-    "SRC,BARS,SDI,32",    "SRC,TONE,AES1,32",     "SRC,TONE,AES2,16",
-    "DST,PGM,SDI,1",      "DST,PGM,AES1,1",       "DST,PGM,AES2,1",
-    "DST,MON1,SDI,16",    "DST,REC1,SDI,2",       "DST,REC1,TC,4",
-    "SNS,CAMS,CAM1",      "SNS,ALL,CAM1",         "SNS,ALL,VTR1",         "SNS,ALL,BARS",
-    "SNS,ALL,TONE",       "SND,ALL,PGM",          "SND,ALL,MON1",         "SND,ALL,REC1",
+const QStringList kStudio {
+    "* Studio A router",
+    "VER,1.0",
+    "CTL,MAIN,1,3",
+    "CTL,AUX,2,1",
+    "LVL,SDI,MAIN,1,32,16",
+    "LVL,AES1,MAIN,2,32,16",
+    "LVL,AES2,MAIN,3,16,8",
+    "LVL,TC,AUX,1,4,4",
+    "SRC,CAM1,SDI,1",
+    "SRC,CAM1,AES1,1",
+    "SRC,CAM1,AES2,0",
+    "SRC,CAM1,TC,0",
+    "SRC,VTR1,SDI,5",
+    "SRC,VTR1,AES1,5",
+    "SRC,VTR1,AES2,5",
+    "SRC,VTR1,TC,1",
+    "SRC,BARS,SDI,32",
+    "SRC,TONE,AES1,32",
+    "SRC,TONE,AES2,16",
+    "DST,PGM,SDI,1",
+    "DST,PGM,AES1,1",
+    "DST,PGM,AES2,1",
+    "DST,MON1,SDI,16",
+    "DST,REC1,SDI,2",
+    "DST,REC1,TC,4",
+    "SNS,CAMS,CAM1",
+    "SNS,ALL,CAM1",
+    "SNS,ALL,VTR1",
+    "SNS,ALL,BARS",
+    "SNS,ALL,TONE",
+    "SND,ALL,PGM",
+    "SND,ALL,MON1",
+    "SND,ALL,REC1",
     "SND,CAMS,MON1",
 };
 
 // Imports lines, exports them, imports the export into a second database and
 // checks that both databases hold the same system and both exports are equal.
 void roundTrip(IoFixture &f, XelCfgDb &first, XelCfgLoadUtilities &io, ScriptedDialogs &dialogs,
-               SettingsStore &settings, const QString &dir, const QStringList &lines)
+    SettingsStore &settings, const QString &dir, const QStringList &lines)
 {
     const QString in = dir + "/IN.CFG";
     ASSERT_TRUE(writeFile(in, crlfText(lines)));
@@ -43,7 +66,7 @@ void roundTrip(IoFixture &f, XelCfgDb &first, XelCfgLoadUtilities &io, ScriptedD
     XelCfgLoadUtilities io2(second, dialogs, settings);
     ASSERT_TRUE(io2.LoadConfigurationFile(out)) << io2.lastFailure().toStdString();
     EXPECT_EQ(IoFixture::dump(first), IoFixture::dump(second));
-    for (const char *type : {"SRC", "DST"}) {
+    for (const char *type : { "SRC", "DST" }) {
         const QList<GroupInfo> a = first.Groups(type), b = second.Groups(type);
         ASSERT_EQ(a.size(), b.size());
         for (int i = 0; i < a.size(); ++i) {

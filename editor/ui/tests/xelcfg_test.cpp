@@ -45,14 +45,14 @@ TEST_F(Window, tabsGridsAndCaption)
         captions << tabs->tabText(i);
     EXPECT_EQ(captions.join('|'), "&Controllers|&Levels|&Sources|&Destinations|Name Sets");
     EXPECT_EQ(m_win->windowTitle(), "XelCfg - <Default>");
-    for (const char *name : {"dbgController", "dbgLevel", "dbgSource", "dbgDestination", "dbgNameSetList",
-                             "dbgNameSet", "dbgNSSources", "dbgNSDestinations"})
+    for (const char *name : { "dbgController", "dbgLevel", "dbgSource", "dbgDestination", "dbgNameSetList",
+             "dbgNameSet", "dbgNSSources", "dbgNSDestinations" })
         EXPECT_NE(m_win->findChild<QTableView *>(name), nullptr) << name;
-    for (const char *name : {"btnApplyCtl", "btnCancelCtl", "btnApplyLevel", "btnCancelLevel", "btnApplySource",
-                             "btnCancelSource", "btnApplyDest", "btnCancelDest", "btnAdd", "btnDelete"})
+    for (const char *name : { "btnApplyCtl", "btnCancelCtl", "btnApplyLevel", "btnCancelLevel", "btnApplySource",
+             "btnCancelSource", "btnApplyDest", "btnCancelDest", "btnAdd", "btnDelete" })
         EXPECT_NE(m_win->findChild<QPushButton *>(name), nullptr) << name;
-    for (const char *name : {"mnuFileNew", "mnuFileOpen", "mnuFileSave", "mnuFileLDC", "mnuFileExit",
-                             "mnuHelpContents", "mnuHelpAbout"})
+    for (const char *name :
+        { "mnuFileNew", "mnuFileOpen", "mnuFileSave", "mnuFileLDC", "mnuFileExit", "mnuHelpContents", "mnuHelpAbout" })
         EXPECT_NE(m_win->findChild<QAction *>(name), nullptr) << name;
     QTableView *levels = m_win->findChild<QTableView *>("dbgLevel");
     for (int c = 0; c < 5; ++c)
@@ -85,7 +85,7 @@ TEST_F(Window, leavingAPageWithChanges_asksToApply)
     EXPECT_EQ(m_win->tabs()->currentIndex(), XelCfg::PageControllers);
     m_dialogs.queueAnswer(MsgAnswer::Yes);
     EXPECT_TRUE(m_win->showPage(XelCfg::PageSources));
-    EXPECT_EQ(m_db->Controllers(), QStringList{"MAIN"});
+    EXPECT_EQ(m_db->Controllers(), QStringList { "MAIN" });
     // The level page followed the rename.
     EXPECT_EQ(m_win->page(XelCfg::PageLevels)->model()->cell(0, 7), "MAIN");
 }
@@ -125,7 +125,7 @@ TEST_F(Window, loadDefaultAsksFirst)
     EXPECT_EQ(m_dialogs.shown()[0].title, "Confirm Load");
     EXPECT_TRUE(m_db->Controllers().isEmpty());
     m_win->mnuFileLDC_Click(); // default answer Yes
-    EXPECT_EQ(m_db->Controllers(), QStringList{"CNTRL1"});
+    EXPECT_EQ(m_db->Controllers(), QStringList { "CNTRL1" });
     EXPECT_EQ(m_win->windowTitle(), "XelCfg - <Default>");
 }
 
@@ -144,7 +144,7 @@ TEST_F(Window, saveAppliesPageThenExportsAndOpenReadsBack)
     m_win->mnuFileNew_Click();
     m_dialogs.queueFile(path);
     m_win->mnuFileOpen_Click();
-    EXPECT_EQ(m_db->Controllers(), QStringList{"STUDIO"});
+    EXPECT_EQ(m_db->Controllers(), QStringList { "STUDIO" });
     EXPECT_EQ(m_win->windowTitle(), "XelCfg - STUDIO");
     EXPECT_EQ(m_win->thermo()->value(), 100);
     EXPECT_EQ(m_win->thermo()->title(), "Loading SND");

@@ -45,12 +45,12 @@ TEST_F(GridPage, controllerEdits_refusedWithDataEntryError)
         int column;
         QString value, message;
     } cases[] = {
-        {4, "CNTRL1", "Controller Name is not unique."},
-        {4, "NINECHARS", "Max name length is 8."},
-        {5, "0", "Controller Address is not unique."},
-        {5, "300", "Invalid Address"},
-        {5, "7", "A controller address of zero indicates a single drop controller."},
-        {6, "0", "Number of Levels must be in range 1 to 32767."},
+        { 4, "CNTRL1", "Controller Name is not unique." },
+        { 4, "NINECHARS", "Max name length is 8." },
+        { 5, "0", "Controller Address is not unique." },
+        { 5, "300", "Invalid Address" },
+        { 5, "7", "A controller address of zero indicates a single drop controller." },
+        { 6, "0", "Number of Levels must be in range 1 to 32767." },
     };
     for (const Case &c : cases) {
         m_dialogs.clear();
@@ -74,8 +74,9 @@ TEST_F(GridPage, controllerApply_addEditDeleteWithWarning)
     m_dialogs.queueAnswer(MsgAnswer::Cancel);
     EXPECT_FALSE(p->toggleDelete(0));
     EXPECT_EQ(m_dialogs.shown()[0].title, "Delete Warning");
-    EXPECT_EQ(m_dialogs.lastText(), "Deleting controller will also delete  the following levels:\n"
-                                    "LEVEL1\nLEVEL2\nLEVEL3\nLEVEL4\nContinue?");
+    EXPECT_EQ(m_dialogs.lastText(),
+        "Deleting controller will also delete  the following levels:\n"
+        "LEVEL1\nLEVEL2\nLEVEL3\nLEVEL4\nContinue?");
     EXPECT_FALSE(p->model()->isMarkedDelete(0));
     EXPECT_TRUE(p->toggleDelete(0)); // default answer OK
     const int a = p->addRow();
@@ -86,7 +87,7 @@ TEST_F(GridPage, controllerApply_addEditDeleteWithWarning)
     ASSERT_TRUE(edit(*p, b, 5, "2"));
     ASSERT_TRUE(edit(*p, b, 6, "3"));
     ASSERT_TRUE(p->Apply());
-    EXPECT_EQ(m_db->Controllers(), QStringList({"A", "B"}));
+    EXPECT_EQ(m_db->Controllers(), QStringList({ "A", "B" }));
     EXPECT_EQ(m_db->numberOfLevels(), 0); // cascaded with CNTRL1
     EXPECT_EQ(m_db->ControllerNumberLevels(m_db->ControllerID("B").toLongLong()), 3);
     EXPECT_FALSE(p->model()->hasPendingChanges());
@@ -96,7 +97,7 @@ TEST_F(GridPage, apply_refusesAnIncompleteNewRowAndWritesNothing)
 {
     ASSERT_TRUE(m_db->ReinitDatabase());
     QString m;
-    ASSERT_TRUE(m_db->AddRecordFromFile("CTL", {"CNTRL1", "1", "1"}, m));
+    ASSERT_TRUE(m_db->AddRecordFromFile("CTL", { "CNTRL1", "1", "1" }, m));
     auto p = page(GridKind::Controller);
     ASSERT_TRUE(edit(*p, 0, 4, "RENAMED"));
     p->addRow(); // no name, no address
@@ -104,7 +105,7 @@ TEST_F(GridPage, apply_refusesAnIncompleteNewRowAndWritesNothing)
     EXPECT_FALSE(p->Apply());
     EXPECT_EQ(p->failedRow(), 1);
     EXPECT_EQ(m_dialogs.lastText(), "Name required.");
-    EXPECT_EQ(m_db->Controllers(), QStringList{"CNTRL1"});
+    EXPECT_EQ(m_db->Controllers(), QStringList { "CNTRL1" });
 }
 
 TEST_F(GridPage, unmarkDelete_refusedWhenItWouldClash)
@@ -125,12 +126,12 @@ TEST_F(GridPage, levelRules)
         int column;
         QString value, message;
     } cases[] = {
-        {5, "LEVEL2", "Level Name is not unique."},
-        {6, "5", "Valid range for Level is 1 to 4"},
-        {8, "2", "Level Offset is not unique for associated controller."},
-        {8, "5", "Level Offset must be in range 1 to 4"},
-        {7, "NOPE", "Controller, NOPE, for Level, LEVEL1, is not valid."},
-        {9, "0", "Invalid number of inputs for level, LEVEL1"},
+        { 5, "LEVEL2", "Level Name is not unique." },
+        { 6, "5", "Valid range for Level is 1 to 4" },
+        { 8, "2", "Level Offset is not unique for associated controller." },
+        { 8, "5", "Level Offset must be in range 1 to 4" },
+        { 7, "NOPE", "Controller, NOPE, for Level, LEVEL1, is not valid." },
+        { 9, "0", "Invalid number of inputs for level, LEVEL1" },
     };
     for (const Case &c : cases) {
         m_dialogs.clear();
@@ -178,7 +179,7 @@ TEST_F(GridPage, sourceAndDestinationNumbers)
     ASSERT_GE(id, 0);
     for (const GroupInfo &g : m_db->Groups("SRC")) {
         if (g.id == id) {
-            EXPECT_EQ(g.numbers, QList<int>({0, 3, 0, 0}));
+            EXPECT_EQ(g.numbers, QList<int>({ 0, 3, 0, 0 }));
         }
     }
 
@@ -204,7 +205,7 @@ TEST_F(GridPage, nameSetList_uniqueAndDelete)
     ASSERT_TRUE(edit(*p, r, 4, "news"));
     ASSERT_TRUE(p->toggleDelete(0));
     ASSERT_TRUE(p->Apply());
-    EXPECT_EQ(m_db->GetNameSets(), QStringList{"NEWS"});
+    EXPECT_EQ(m_db->GetNameSets(), QStringList { "NEWS" });
     EXPECT_EQ(m_db->NumberOfGroups("SRC"), 16); // members stay
 }
 
