@@ -182,9 +182,23 @@ void TolComm::ReadProperties(const PropertyBag &bag)
         const QString key = QString::fromLatin1(p.key);
         const QString member = QString::fromLatin1(p.member);
         const QVariant def = defaultFor(member);
-        if (member == u"hwnd" || member == u"Font")
-            continue; // a window handle means nothing in another process; the font is the host's
+        if (member == u"hwnd")
+            continue; // a window handle means nothing to another run
         const QVariant value = bag.read(key, def);
+        if (member == u"Font") {
+            // Absent: the font the control inherits from its form. A form file
+            // keeps it as QFont::toString() text.
+            QFont f = font();
+            if (value.metaType().id() == QMetaType::QFont)
+                setFont(value.value<QFont>());
+            else if (value.isValid() && f.fromString(value.toString()))
+                setFont(f);
+            else if (value.isValid() && !firstError) {
+                firstError = kErrInvalidValue;
+                firstErrorText = QStringLiteral("Invalid property value");
+            }
+            continue;
+        }
         // Opening and auto-processing come last, once every setting is in place.
         if (member == u"PortOpen") {
             wantOpen = value.toBool();

@@ -89,6 +89,7 @@ TEST(TolCommPersistence, round_trip_through_the_text_form)
     a.setProperty("LookUpSeparator", "|");
     a.setProperty("RTSEnable", false);
     a.setProperty("BackColor", QColor(Qt::blue));
+    a.setProperty("Font", QFont("DejaVu Sans Mono", 11));
     ASSERT_EQ(a.lastError(), 0) << a.lastErrorDescription().toStdString();
     PropertyBag saved;
     a.WriteProperties(saved);
@@ -105,6 +106,8 @@ TEST(TolCommPersistence, round_trip_through_the_text_form)
     EXPECT_EQ(b.property("ModemDialToneCommand").toString(), "ATDT9,");
     EXPECT_TRUE(b.property("IgnoreOnComm").toBool());
     EXPECT_FALSE(b.property("RTSEnable").toBool());
+    EXPECT_EQ(b.property("Font").value<QFont>().pointSize(), 11);
+    EXPECT_EQ(b.property("BackColor").value<QColor>(), QColor(Qt::blue));
 }
 
 TEST(TolCommPersistence, refused_value_in_the_bag_takes_the_default_and_is_reported_once)
