@@ -132,6 +132,7 @@ public:
     bool UpdateLevelTable(const QString &action, qint64 id, const QString &name = QString(),
         const QString &controllerName = QString(), const QString &offset = QString(), const QString &inputs = QString(),
         const QString &outputs = QString(), const QString &order = QString());
+    // numbers: one per level in level order; empty keeps the stored ones (a rename).
     bool UpdateGrpTable(const QString &action, const QString &type, qint64 id, const QString &name = QString(),
         const QList<int> &numbers = {});
     bool UpdateGrpSetTable(const QString &action, qint64 id, const QString &name = QString());

@@ -258,7 +258,7 @@ bool XelCfgDb::UpdateGrpTable(
         if (ok && action == QLatin1String("Add"))
             ok = exec(QStringLiteral("INSERT INTO GrpDfn (GDGPID, GDLVID, GDIONUMBER) SELECT %1, LVID, 0 FROM Lvl")
                           .arg(rowId));
-        for (const QString &sql : ok ? BuildSQLArray(rowId, numbers) : QStringList()) {
+        for (const QString &sql : ok && !numbers.isEmpty() ? BuildSQLArray(rowId, numbers) : QStringList()) {
             if (!(ok = exec(sql)))
                 break;
         }

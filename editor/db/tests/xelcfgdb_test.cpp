@@ -160,6 +160,17 @@ TEST_F(XelCfgDbTest, deletes_cascadeToLevelsNumbersAndMembers)
     EXPECT_EQ(m_dialogs.count(), 0);
 }
 
+TEST_F(XelCfgDbTest, renameOnly_keepsTheNumbers)
+{
+    smallSystem();
+    ASSERT_TRUE(m_db->UpdateGrpTable("Edit", "SRC", m_db->grpId("SRC", "CAM2"), "cam3"));
+    const QList<GroupInfo> sources = m_db->Groups("SRC");
+    EXPECT_EQ(sources[1].name, "CAM3");
+    EXPECT_EQ(sources[1].numbers, QList<int>({2, 0}));
+    ASSERT_TRUE(m_db->UpdateGrpTable("Edit", "SRC", sources[1].id, "CAM3", {0, 7}));
+    EXPECT_EQ(m_db->Groups("SRC")[1].numbers, QList<int>({0, 7}));
+}
+
 TEST_F(XelCfgDbTest, writer_missingRecordShowsNotFound)
 {
     EXPECT_FALSE(m_db->UpdateControllerTable("Edit", 999, "X", "1", "1"));
