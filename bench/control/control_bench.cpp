@@ -2,8 +2,8 @@
 // through TolComm by member name (setProperty/invokeMethod/property, as the
 // panel drives it) and through the engine's exported functions directly. The
 // ratio is what the automation layer costs per exchange.
-#include "tolcomm.h"
 #include "tolcom32.h"
+#include "tolcomm.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,7 +23,7 @@
 namespace {
 
 constexpr int kRounds = 2000;
-const char kCommand[] = "S 001 01";            // 8 bytes
+const char kCommand[] = "S 001 01"; // 8 bytes
 const char kAnswer[] = "OK 001 01 0005 0007\r"; // 20 bytes
 
 // The far end: answers every full command at once.
@@ -32,7 +32,7 @@ void answer(int master)
     char buf[64];
     size_t got = 0;
     while (got < sizeof kCommand - 1) {
-        pollfd p {master, POLLIN, 0};
+        pollfd p { master, POLLIN, 0 };
         poll(&p, 1, 100);
         const ssize_t n = read(master, buf, sizeof buf);
         if (n > 0)

@@ -29,7 +29,8 @@ QWidget *createTolComm(QWidget *parent)
 }
 
 // Filled when the library is loaded.
-[[maybe_unused]] const bool g_tolCommRegistered = registerControlClass(QStringLiteral("TolLinkware.TolComm"), &createTolComm);
+[[maybe_unused]] const bool g_tolCommRegistered
+    = registerControlClass(QStringLiteral("TolLinkware.TolComm"), &createTolComm);
 
 QString libraryPath()
 {
@@ -45,7 +46,7 @@ bool registerControlClass(const QString &progId, ControlCreator creator)
 {
     if (progId.isEmpty() || !creator)
         return false;
-    table().insert(progId.toLower(), {progId, creator});
+    table().insert(progId.toLower(), { progId, creator });
     return true;
 }
 
@@ -90,7 +91,7 @@ int writeRegistration(bool add)
     if (!QDir().mkpath(QFileInfo(file).absolutePath()))
         return EACCES;
     QSettings ini(file, QSettings::IniFormat);
-    for (const QString &progId : {QStringLiteral("TolLinkware.TolComm")}) {
+    for (const QString &progId : { QStringLiteral("TolLinkware.TolComm") }) {
         if (add)
             ini.setValue(progId, lib);
         else

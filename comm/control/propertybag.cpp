@@ -14,7 +14,7 @@ void PropertyBag::write(const QString &key, const QVariant &value)
             return;
         }
     }
-    m_items.append({key, value});
+    m_items.append({ key, value });
 }
 
 QVariant PropertyBag::read(const QString &key, const QVariant &defaultValue) const

@@ -40,7 +40,8 @@ void destroyWhenIdle(uint32_t handle)
 
 } // namespace
 
-TolComm::TolComm(QWidget *parent) : QWidget(parent)
+TolComm::TolComm(QWidget *parent)
+    : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
@@ -143,24 +144,55 @@ void TolComm::HandleCommEvent()
             return;
     }
     switch (code) {
-    case Event_Send: emit Send(); break;
-    case Event_Receive: emit Receive(); break;
-    case Event_Cts: emit CTSChanged(); break;
-    case Event_Dsr: emit DSRChanged(); break;
-    case Event_Carrier: emit CarrierChanged(); break;
-    case Event_Ring: emit Ring(); break;
-    case Event_Eof: emit EOFChar(); break;
+    case Event_Send:
+        emit Send();
+        break;
+    case Event_Receive:
+        emit Receive();
+        break;
+    case Event_Cts:
+        emit CTSChanged();
+        break;
+    case Event_Dsr:
+        emit DSRChanged();
+        break;
+    case Event_Carrier:
+        emit CarrierChanged();
+        break;
+    case Event_Ring:
+        emit Ring();
+        break;
+    case Event_Eof:
+        emit EOFChar();
+        break;
     case Event_Transfer:
         switch (m_xferStatus) {
-        case TransferStatus_Failure: emit AbortFileTransfer(); break;
-        case TransferStatus_Success: emit FinishFileTransfer(); break;
-        case TransferStatus_WaitForFile: emit WaitForFile(); break;
-        case TransferStatus_Prepare: emit PrepareFile(); break;
-        case TransferStatus_Starting: emit StartFile(); break;
-        case TransferStatus_Transfering: emit TransferBlock(); break;
-        case TransferStatus_FileAbort: emit AbortFile(); break;
-        case TransferStatus_TransferAborting: emit FinishFile(); break;
-        case TransferStatus_EndOfFile: break;
+        case TransferStatus_Failure:
+            emit AbortFileTransfer();
+            break;
+        case TransferStatus_Success:
+            emit FinishFileTransfer();
+            break;
+        case TransferStatus_WaitForFile:
+            emit WaitForFile();
+            break;
+        case TransferStatus_Prepare:
+            emit PrepareFile();
+            break;
+        case TransferStatus_Starting:
+            emit StartFile();
+            break;
+        case TransferStatus_Transfering:
+            emit TransferBlock();
+            break;
+        case TransferStatus_FileAbort:
+            emit AbortFile();
+            break;
+        case TransferStatus_TransferAborting:
+            emit FinishFile();
+            break;
+        case TransferStatus_EndOfFile:
+            break;
         }
         break;
     default:
@@ -187,8 +219,8 @@ void TolComm::noteTransferStatus(int status)
 
 void TolComm::About()
 {
-    exel::dialogs().messageBox(tr("TolComm serial communications control\nTolLinkware.TolComm"),
-                               exel::MsgButtons::Ok, exel::MsgIcon::Information, tr("About TolComm"));
+    exel::dialogs().messageBox(tr("TolComm serial communications control\nTolLinkware.TolComm"), exel::MsgButtons::Ok,
+        exel::MsgIcon::Information, tr("About TolComm"));
 }
 
 int TolComm::WaitForInput(int milliseconds)

@@ -176,37 +176,119 @@ public:
     // Every enumeration has int as its type, so that any number a host sets
     // arrives in the setter, which refuses what is not in the enumeration.
     enum CommPort : int {
-        COM1 = 1, COM2 = 2, COM3 = 3, COM4 = 4, COM5 = 5, COM6 = 6, COM7 = 7, COM8 = 8, COM9 = 9, COM10 = 10,
-        COM11 = 11, COM12 = 12, COM13 = 13, COM14 = 14, COM15 = 15, COM16 = 16, COM17 = 17, COM18 = 18,
-        COM19 = 19, COM20 = 20, COM21 = 21, COM22 = 22, COM23 = 23, COM24 = 24, COM25 = 25, COM26 = 26,
-        COM27 = 27, COM28 = 28, COM29 = 29, COM30 = 30, COM31 = 31, COM32 = 32, COM33 = 33, COM34 = 34,
-        COM35 = 35, COM36 = 36, COM37 = 37, COM38 = 38, COM39 = 39, COM40 = 40, COM41 = 41, COM42 = 42,
-        COM43 = 43, COM44 = 44, COM45 = 45, COM46 = 46, COM47 = 47, COM48 = 48, COM49 = 49, COM50 = 50,
-        COM51 = 51, COM52 = 52, COM53 = 53, COM54 = 54, COM55 = 55, COM56 = 56, COM57 = 57, COM58 = 58,
-        COM59 = 59, COM60 = 60, COM61 = 61, COM62 = 62, COM63 = 63, COM64 = 64
+        COM1 = 1,
+        COM2 = 2,
+        COM3 = 3,
+        COM4 = 4,
+        COM5 = 5,
+        COM6 = 6,
+        COM7 = 7,
+        COM8 = 8,
+        COM9 = 9,
+        COM10 = 10,
+        COM11 = 11,
+        COM12 = 12,
+        COM13 = 13,
+        COM14 = 14,
+        COM15 = 15,
+        COM16 = 16,
+        COM17 = 17,
+        COM18 = 18,
+        COM19 = 19,
+        COM20 = 20,
+        COM21 = 21,
+        COM22 = 22,
+        COM23 = 23,
+        COM24 = 24,
+        COM25 = 25,
+        COM26 = 26,
+        COM27 = 27,
+        COM28 = 28,
+        COM29 = 29,
+        COM30 = 30,
+        COM31 = 31,
+        COM32 = 32,
+        COM33 = 33,
+        COM34 = 34,
+        COM35 = 35,
+        COM36 = 36,
+        COM37 = 37,
+        COM38 = 38,
+        COM39 = 39,
+        COM40 = 40,
+        COM41 = 41,
+        COM42 = 42,
+        COM43 = 43,
+        COM44 = 44,
+        COM45 = 45,
+        COM46 = 46,
+        COM47 = 47,
+        COM48 = 48,
+        COM49 = 49,
+        COM50 = 50,
+        COM51 = 51,
+        COM52 = 52,
+        COM53 = 53,
+        COM54 = 54,
+        COM55 = 55,
+        COM56 = 56,
+        COM57 = 57,
+        COM58 = 58,
+        COM59 = 59,
+        COM60 = 60,
+        COM61 = 61,
+        COM62 = 62,
+        COM63 = 63,
+        COM64 = 64
     };
     Q_ENUM(CommPort)
-    enum Handshaking : int { Handshaking_None = 0, Handshaking_XonXoff = 1, Handshaking_Hardware = 2, Handshaking_Both = 3 };
+    enum Handshaking : int {
+        Handshaking_None = 0,
+        Handshaking_XonXoff = 1,
+        Handshaking_Hardware = 2,
+        Handshaking_Both = 3
+    };
     Q_ENUM(Handshaking)
     enum CommEvent : int {
-        Event_Send = 1, Event_Receive = 2, Event_Cts = 3, Event_Dsr = 4, Event_Carrier = 5, Event_Ring = 6,
-        Event_Eof = 7, Event_Transfer = 100
+        Event_Send = 1,
+        Event_Receive = 2,
+        Event_Cts = 3,
+        Event_Dsr = 4,
+        Event_Carrier = 5,
+        Event_Ring = 6,
+        Event_Eof = 7,
+        Event_Transfer = 100
     };
     Q_ENUM(CommEvent)
     enum CommError : int {
-        Error_Break = 1001, Error_CtsTimeOut = 1002, Error_DsrTimeOut = 1003, Error_FrameError = 1004,
-        Error_InputTimeOut = 1005, Error_DataOverrun = 1006, Error_CarrierTimeOut = 1007,
-        Error_ReceiveBufferOverflow = 1008, Error_Parity = 1009, Error_SendBufferOverflow = 1010
+        Error_Break = 1001,
+        Error_CtsTimeOut = 1002,
+        Error_DsrTimeOut = 1003,
+        Error_FrameError = 1004,
+        Error_InputTimeOut = 1005,
+        Error_DataOverrun = 1006,
+        Error_CarrierTimeOut = 1007,
+        Error_ReceiveBufferOverflow = 1008,
+        Error_Parity = 1009,
+        Error_SendBufferOverflow = 1010
     };
     Q_ENUM(CommError)
     enum DialMode : int { Dial_Tone = 0, Dial_Pulse = 1 };
     Q_ENUM(DialMode)
-    enum Emulation : int { Emulation_None = 0, Emulation_TTY = 1, Emulation_Ansi = 2, Emulation_VT52 = 3, Emulation_VT100 = 4 };
+    enum Emulation : int {
+        Emulation_None = 0,
+        Emulation_TTY = 1,
+        Emulation_Ansi = 2,
+        Emulation_VT52 = 3,
+        Emulation_VT100 = 4
+    };
     Q_ENUM(Emulation)
     enum AutoSize : int { AutoSize_None = 0, AutoSize_Terminal = 1, AutoSize_Parent = 2 };
     Q_ENUM(AutoSize)
     enum EndOfLineMode : int {
-        EndOfLineMode_NextLine = 0, EndOfLineMode_DoNothing = 1, EndOfLineMode_WrapLine = 2,
+        EndOfLineMode_NextLine = 0,
+        EndOfLineMode_DoNothing = 1,
+        EndOfLineMode_WrapLine = 2,
         EndOfLineMode_WrapScreen = 3
     };
     Q_ENUM(EndOfLineMode)
@@ -219,21 +301,45 @@ public:
     enum BorderStyle : int { BorderStyle_None = 0, BorderStyle_FixedSingle = 1 };
     Q_ENUM(BorderStyle)
     enum TerminalColor : int {
-        Black = 0, Blue = 1, Green = 2, Cyan = 4, Magenta = 5, Brown = 6, LightGray = 7, DarkGray = 8,
-        LightBlue = 9, LightGreen = 10, LightCyan = 11, LightRed = 12, LightMagenta = 13, Yellow = 14, White = 15
+        Black = 0,
+        Blue = 1,
+        Green = 2,
+        Cyan = 4,
+        Magenta = 5,
+        Brown = 6,
+        LightGray = 7,
+        DarkGray = 8,
+        LightBlue = 9,
+        LightGreen = 10,
+        LightCyan = 11,
+        LightRed = 12,
+        LightMagenta = 13,
+        Yellow = 14,
+        White = 15
     };
     Q_ENUM(TerminalColor)
     enum XferStatusDialog : int { XferDialog_Hidden = 0, XferDialog_Modal = 1, XferDialog_Modeless = 2 };
     Q_ENUM(XferStatusDialog)
     enum XferProtocol : int {
-        Protocol_XModemChecksum = 0, Protocol_XModemCRC = 1, Protocol_XModem1K = 2, Protocol_YModem = 3,
-        Protocol_YModemG = 4, Protocol_ZModem = 5, Protocol_Kermit = 6
+        Protocol_XModemChecksum = 0,
+        Protocol_XModemCRC = 1,
+        Protocol_XModem1K = 2,
+        Protocol_YModem = 3,
+        Protocol_YModemG = 4,
+        Protocol_ZModem = 5,
+        Protocol_Kermit = 6
     };
     Q_ENUM(XferProtocol)
     enum XferStatus : int {
-        TransferStatus_Failure = -1, TransferStatus_Success = 0, TransferStatus_WaitForFile = 1,
-        TransferStatus_Prepare = 2, TransferStatus_Starting = 3, TransferStatus_Transfering = 4,
-        TransferStatus_FileAbort = 5, TransferStatus_TransferAborting = 6, TransferStatus_EndOfFile = 7
+        TransferStatus_Failure = -1,
+        TransferStatus_Success = 0,
+        TransferStatus_WaitForFile = 1,
+        TransferStatus_Prepare = 2,
+        TransferStatus_Starting = 3,
+        TransferStatus_Transfering = 4,
+        TransferStatus_FileAbort = 5,
+        TransferStatus_TransferAborting = 6,
+        TransferStatus_EndOfFile = 7
     };
     Q_ENUM(XferStatus)
 

@@ -16,13 +16,20 @@ constexpr int kModemFieldMax = 255;
 QString dialResultText(int result)
 {
     switch (result) {
-    case -1: return QString();
-    case 0: return QStringLiteral("CONNECTED");
-    case 1: return QStringLiteral("NO CARRIER");
-    case 2: return QStringLiteral("NO DIALTONE");
-    case 3: return QStringLiteral("BUSY");
-    case 4: return QStringLiteral("TIMEOUT");
-    default: return QStringLiteral("INVALID NUMBER");
+    case -1:
+        return QString();
+    case 0:
+        return QStringLiteral("CONNECTED");
+    case 1:
+        return QStringLiteral("NO CARRIER");
+    case 2:
+        return QStringLiteral("NO DIALTONE");
+    case 3:
+        return QStringLiteral("BUSY");
+    case 4:
+        return QStringLiteral("TIMEOUT");
+    default:
+        return QStringLiteral("INVALID NUMBER");
     }
 }
 
@@ -159,7 +166,10 @@ void TolComm::setDial(const QString &number)
     m_dialResult = result;
 }
 
-TolComm::DialMode TolComm::getDialMode() { return DialMode(GetDialMode(engine())); }
+TolComm::DialMode TolComm::getDialMode()
+{
+    return DialMode(GetDialMode(engine()));
+}
 
 void TolComm::setDialMode(DialMode v)
 {
@@ -170,7 +180,10 @@ void TolComm::setDialMode(DialMode v)
     engineSet(SetDialMode, v);
 }
 
-int TolComm::getDialTimeOut() { return GetDialTimeOut(engine()); }
+int TolComm::getDialTimeOut()
+{
+    return GetDialTimeOut(engine());
+}
 
 void TolComm::setDialTimeOut(int ms)
 {

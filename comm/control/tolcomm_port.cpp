@@ -12,9 +12,9 @@
 
 namespace {
 
-const char kInputBusyText[] =
-    "Cannot read from the comm port while a LookUp or Input operation.  After you choose Break, select View | "
-    "Call Stack to see what other TolComm properties were accessed.";
+const char kInputBusyText[]
+    = "Cannot read from the comm port while a LookUp or Input operation.  After you choose Break, select View | "
+      "Call Stack to see what other TolComm properties were accessed.";
 
 // Caps on buffers the control sizes from its own properties.
 constexpr int kMaxLookUpInput = 1 << 20;
@@ -23,7 +23,10 @@ constexpr int kMaxLookUpInput = 1 << 20;
 
 // ---- Port settings ---------------------------------------------------------------
 
-int TolComm::getCommPort() { return GetCommPort(engine()); }
+int TolComm::getCommPort()
+{
+    return GetCommPort(engine());
+}
 
 void TolComm::setCommPort(int port)
 {
@@ -53,7 +56,10 @@ void TolComm::setSettings(const QString &text)
         raiseInvalidValue();
 }
 
-TolComm::Handshaking TolComm::getHandshaking() { return Handshaking(GetHandshaking(engine())); }
+TolComm::Handshaking TolComm::getHandshaking()
+{
+    return Handshaking(GetHandshaking(engine()));
+}
 
 void TolComm::setHandshaking(Handshaking v)
 {
@@ -85,7 +91,10 @@ void TolComm::setPortOpen(bool on)
     m_designPortOpen = GetPortOpen(h) != 0;
 }
 
-int TolComm::getInputLen() { return GetInputLen(engine()); }
+int TolComm::getInputLen()
+{
+    return GetInputLen(engine());
+}
 
 void TolComm::setInputLen(int v)
 {
@@ -96,7 +105,10 @@ void TolComm::setInputLen(int v)
     engineSet(SetInputLen, v);
 }
 
-int TolComm::getInBufferCount() { return GetInBufferCount(engine()); }
+int TolComm::getInBufferCount()
+{
+    return GetInBufferCount(engine());
+}
 
 void TolComm::setInBufferCount(int)
 {
@@ -105,7 +117,10 @@ void TolComm::setInBufferCount(int)
         ClearInputBuffer(h);
 }
 
-int TolComm::getOutBufferCount() { return GetOutBufferCount(engine()); }
+int TolComm::getOutBufferCount()
+{
+    return GetOutBufferCount(engine());
+}
 
 void TolComm::setOutBufferCount(int)
 {
@@ -114,7 +129,10 @@ void TolComm::setOutBufferCount(int)
         ClearOutputBuffer(h);
 }
 
-int TolComm::getInBufferSize() { return GetInBufferSize(engine()); }
+int TolComm::getInBufferSize()
+{
+    return GetInBufferSize(engine());
+}
 
 void TolComm::setInBufferSize(int v)
 {
@@ -126,7 +144,10 @@ void TolComm::setInBufferSize(int v)
     engineSet(SetInBufferSize, v);
 }
 
-int TolComm::getOutBufferSize() { return GetOutBufferSize(engine()); }
+int TolComm::getOutBufferSize()
+{
+    return GetOutBufferSize(engine());
+}
 
 void TolComm::setOutBufferSize(int v)
 {
@@ -138,23 +159,65 @@ void TolComm::setOutBufferSize(int v)
     engineSet(SetOutBufferSize, v);
 }
 
-bool TolComm::getCDHolding() { return m_handle && GetPortOpen(m_handle) && GetCarrier(m_handle) != 0; }
-bool TolComm::getCTSHolding() { return m_handle && GetPortOpen(m_handle) && GetCTS(m_handle) != 0; }
-bool TolComm::getDSRHolding() { return m_handle && GetPortOpen(m_handle) && GetDSR(m_handle) != 0; }
+bool TolComm::getCDHolding()
+{
+    return m_handle && GetPortOpen(m_handle) && GetCarrier(m_handle) != 0;
+}
+bool TolComm::getCTSHolding()
+{
+    return m_handle && GetPortOpen(m_handle) && GetCTS(m_handle) != 0;
+}
+bool TolComm::getDSRHolding()
+{
+    return m_handle && GetPortOpen(m_handle) && GetDSR(m_handle) != 0;
+}
 
-int TolComm::getCDTimeOut() { return GetCarrierTimeOut(engine()); }
-void TolComm::setCDTimeOut(int ms) { engineSet(SetCarrierTimeOut, ms); }
-int TolComm::getCTSTimeOut() { return GetCTSTimeOut(engine()); }
-void TolComm::setCTSTimeOut(int ms) { engineSet(SetCTSTimeOut, ms); }
-int TolComm::getDSRTimeOut() { return GetDSRTimeOut(engine()); }
-void TolComm::setDSRTimeOut(int ms) { engineSet(SetDSRTimeOut, ms); }
+int TolComm::getCDTimeOut()
+{
+    return GetCarrierTimeOut(engine());
+}
+void TolComm::setCDTimeOut(int ms)
+{
+    engineSet(SetCarrierTimeOut, ms);
+}
+int TolComm::getCTSTimeOut()
+{
+    return GetCTSTimeOut(engine());
+}
+void TolComm::setCTSTimeOut(int ms)
+{
+    engineSet(SetCTSTimeOut, ms);
+}
+int TolComm::getDSRTimeOut()
+{
+    return GetDSRTimeOut(engine());
+}
+void TolComm::setDSRTimeOut(int ms)
+{
+    engineSet(SetDSRTimeOut, ms);
+}
 
-bool TolComm::getDTRHolding() { return GetDTR(engine()) != 0; }
-void TolComm::setDTRHolding(bool on) { engineSet(SetDTR, on ? -1 : 0); }
-bool TolComm::getRTSEnable() { return GetRTS(engine()) != 0; }
-void TolComm::setRTSEnable(bool on) { engineSet(SetRTS, on ? -1 : 0); }
+bool TolComm::getDTRHolding()
+{
+    return GetDTR(engine()) != 0;
+}
+void TolComm::setDTRHolding(bool on)
+{
+    engineSet(SetDTR, on ? -1 : 0);
+}
+bool TolComm::getRTSEnable()
+{
+    return GetRTS(engine()) != 0;
+}
+void TolComm::setRTSEnable(bool on)
+{
+    engineSet(SetRTS, on ? -1 : 0);
+}
 
-bool TolComm::getBreak() { return GetBreak(engine()) != 0; }
+bool TolComm::getBreak()
+{
+    return GetBreak(engine()) != 0;
+}
 
 void TolComm::setBreak(bool on)
 {
@@ -166,8 +229,14 @@ void TolComm::setBreak(bool on)
     engineSet(SetBreak, on ? 1 : 0);
 }
 
-int TolComm::getCommError() { return GetLastCommError(engine()); }
-int TolComm::getCommID() { return GetCommID(engine()); }
+int TolComm::getCommError()
+{
+    return GetLastCommError(engine());
+}
+int TolComm::getCommID()
+{
+    return GetCommID(engine());
+}
 
 void TolComm::setCommID(int fd)
 {
@@ -178,10 +247,19 @@ void TolComm::setCommID(int fd)
     engineSet(SetCommID, fd);
 }
 
-bool TolComm::getNullDiscard() { return GetNullDiscard(engine()) != 0; }
-void TolComm::setNullDiscard(bool on) { engineSet(SetNullDiscard, on ? 1 : 0); }
+bool TolComm::getNullDiscard()
+{
+    return GetNullDiscard(engine()) != 0;
+}
+void TolComm::setNullDiscard(bool on)
+{
+    engineSet(SetNullDiscard, on ? 1 : 0);
+}
 
-int TolComm::getParityReplace() { return GetParityReplace(engine()); }
+int TolComm::getParityReplace()
+{
+    return GetParityReplace(engine());
+}
 
 void TolComm::setParityReplace(int v)
 {
@@ -192,7 +270,10 @@ void TolComm::setParityReplace(int v)
     engineSet(SetParityReplace, v);
 }
 
-int TolComm::getInterval() { return GetInterval(engine()); }
+int TolComm::getInterval()
+{
+    return GetInterval(engine());
+}
 
 void TolComm::setInterval(int ms)
 {
@@ -203,10 +284,19 @@ void TolComm::setInterval(int ms)
     engineSet(SetInterval, ms);
 }
 
-int TolComm::getInTimeOut() { return GetInputTimeOut(engine()); }
-void TolComm::setInTimeOut(int ms) { engineSet(SetInputTimeOut, ms); }
+int TolComm::getInTimeOut()
+{
+    return GetInputTimeOut(engine());
+}
+void TolComm::setInTimeOut(int ms)
+{
+    engineSet(SetInputTimeOut, ms);
+}
 
-int TolComm::getRThreshold() { return GetRThreshold(engine()); }
+int TolComm::getRThreshold()
+{
+    return GetRThreshold(engine());
+}
 
 void TolComm::setRThreshold(int v)
 {
@@ -217,7 +307,10 @@ void TolComm::setRThreshold(int v)
     engineSet(SetRThreshold, v);
 }
 
-int TolComm::getSThreshold() { return GetSThreshold(engine()); }
+int TolComm::getSThreshold()
+{
+    return GetSThreshold(engine());
+}
 
 void TolComm::setSThreshold(int v)
 {
@@ -228,14 +321,35 @@ void TolComm::setSThreshold(int v)
     engineSet(SetSThreshold, v);
 }
 
-bool TolComm::getEcho() { return GetEcho(engine()) != 0; }
-void TolComm::setEcho(bool on) { engineSet(SetEcho, on ? 1 : 0); }
-bool TolComm::getInputEcho() { return GetInputEcho(engine()) != 0; }
-void TolComm::setInputEcho(bool on) { engineSet(SetInputEcho, on ? 1 : 0); }
-bool TolComm::getCommEcho() { return GetCommEcho(engine()) != 0; }
-void TolComm::setCommEcho(bool on) { engineSet(SetCommEcho, on ? 1 : 0); }
+bool TolComm::getEcho()
+{
+    return GetEcho(engine()) != 0;
+}
+void TolComm::setEcho(bool on)
+{
+    engineSet(SetEcho, on ? 1 : 0);
+}
+bool TolComm::getInputEcho()
+{
+    return GetInputEcho(engine()) != 0;
+}
+void TolComm::setInputEcho(bool on)
+{
+    engineSet(SetInputEcho, on ? 1 : 0);
+}
+bool TolComm::getCommEcho()
+{
+    return GetCommEcho(engine()) != 0;
+}
+void TolComm::setCommEcho(bool on)
+{
+    engineSet(SetCommEcho, on ? 1 : 0);
+}
 
-int TolComm::getNotification() { return GetNotification(engine()); }
+int TolComm::getNotification()
+{
+    return GetNotification(engine());
+}
 
 void TolComm::setNotification(int v)
 {
@@ -246,10 +360,22 @@ void TolComm::setNotification(int v)
     engineSet(SetNotification, v);
 }
 
-bool TolComm::getShutDown() { return GetShutDown(engine()) != 0; }
-void TolComm::setShutDown(bool on) { engineSet(SetShutDown, on ? 1 : 0); }
-bool TolComm::getBusy() { return m_inputDepth > 0 || GetBusy(engine()) != 0; }
-uint TolComm::getCommHandle() { return engine(); }
+bool TolComm::getShutDown()
+{
+    return GetShutDown(engine()) != 0;
+}
+void TolComm::setShutDown(bool on)
+{
+    engineSet(SetShutDown, on ? 1 : 0);
+}
+bool TolComm::getBusy()
+{
+    return m_inputDepth > 0 || GetBusy(engine()) != 0;
+}
+uint TolComm::getCommHandle()
+{
+    return engine();
+}
 
 // ---- Auto-processing -----------------------------------------------------------
 
@@ -267,7 +393,10 @@ void TolComm::applyAutoProcess()
         m_terminalTimer.stop();
 }
 
-int TolComm::getAutoProcess() { return m_autoProcess; }
+int TolComm::getAutoProcess()
+{
+    return m_autoProcess;
+}
 
 void TolComm::setAutoProcess(int v)
 {
@@ -391,8 +520,14 @@ void TolComm::setLookUpText(const QString &text)
         m_lookUpText = text;
 }
 
-int TolComm::getLookUpTimeOut() { return GetLookUpTimeOut(engine()); }
-void TolComm::setLookUpTimeOut(int ms) { engineSet(SetLookUpTimeOut, ms); }
+int TolComm::getLookUpTimeOut()
+{
+    return GetLookUpTimeOut(engine());
+}
+void TolComm::setLookUpTimeOut(int ms)
+{
+    engineSet(SetLookUpTimeOut, ms);
+}
 
 void TolComm::setLookUpInputLen(int v)
 {
@@ -412,7 +547,7 @@ QByteArray lookUpList(const QString &text, int separator)
 {
     QByteArray out;
     const QByteArray bytes = text.toLatin1();
-    const QList<QByteArray> parts = separator ? bytes.split(char(separator)) : QList<QByteArray> {bytes};
+    const QList<QByteArray> parts = separator ? bytes.split(char(separator)) : QList<QByteArray> { bytes };
     for (const QByteArray &p : parts) {
         const QByteArray piece = p.left(p.indexOf('\0') < 0 ? p.size() : p.indexOf('\0'));
         if (!piece.isEmpty())

@@ -237,33 +237,37 @@ void TolComm::setAutoScrollRow(int v)
 }
 
 // Enumerated presentation values: anything outside the enumeration is refused.
-#define TOLCOMM_ENUM_SETTER(Setter, Type, Member, Low, High)                                                   \
-    void TolComm::Setter(Type v)                                                                                \
-    {                                                                                                           \
-        if (int(v) < int(Low) || int(v) > int(High)) {                                                          \
-            raiseInvalidValue();                                                                                \
-            return;                                                                                             \
-        }                                                                                                       \
-        Member = v;                                                                                             \
-        update();                                                                                               \
+#define TOLCOMM_ENUM_SETTER(Setter, Type, Member, Low, High)                                                           \
+    void TolComm::Setter(Type v)                                                                                       \
+    {                                                                                                                  \
+        if (int(v) < int(Low) || int(v) > int(High)) {                                                                 \
+            raiseInvalidValue();                                                                                       \
+            return;                                                                                                    \
+        }                                                                                                              \
+        Member = v;                                                                                                    \
+        update();                                                                                                      \
     }
 
 TOLCOMM_ENUM_SETTER(setBorderStyle, BorderStyle, m_borderStyle, BorderStyle_None, BorderStyle_FixedSingle)
 TOLCOMM_ENUM_SETTER(setAutoSize, AutoSize, m_autoSize, AutoSize_None, AutoSize_Parent)
 TOLCOMM_ENUM_SETTER(setColorFilter, ColorFilter, m_colorFilter, ColorFilter_Full, ColorFilter_Gray)
 TOLCOMM_ENUM_SETTER(setEmulation, Emulation, m_emulation, Emulation_None, Emulation_VT100)
-TOLCOMM_ENUM_SETTER(setEndOfLineMode, EndOfLineMode, m_endOfLineMode, EndOfLineMode_NextLine,
-                    EndOfLineMode_WrapScreen)
+TOLCOMM_ENUM_SETTER(setEndOfLineMode, EndOfLineMode, m_endOfLineMode, EndOfLineMode_NextLine, EndOfLineMode_WrapScreen)
 TOLCOMM_ENUM_SETTER(setBackSpace, BackSpace, m_backSpace, BackSpace_Destructive, BackSpace_NonDestructive)
 TOLCOMM_ENUM_SETTER(setCaptureMode, CaptureMode, m_captureMode, Capture_Standard, Capture_Visible)
 TOLCOMM_ENUM_SETTER(setXferProtocol, XferProtocol, m_xferProtocol, Protocol_XModemChecksum, Protocol_Kermit)
-TOLCOMM_ENUM_SETTER(setXferStatusDialog, XferStatusDialog, m_xferStatusDialog, XferDialog_Hidden,
-                    XferDialog_Modeless)
+TOLCOMM_ENUM_SETTER(setXferStatusDialog, XferStatusDialog, m_xferStatusDialog, XferDialog_Hidden, XferDialog_Modeless)
 
 #undef TOLCOMM_ENUM_SETTER
 
-QColor TolComm::getBackColor() const { return palette().color(QPalette::Window); }
-QColor TolComm::getForeColor() const { return palette().color(QPalette::WindowText); }
+QColor TolComm::getBackColor() const
+{
+    return palette().color(QPalette::Window);
+}
+QColor TolComm::getForeColor() const
+{
+    return palette().color(QPalette::WindowText);
+}
 
 void TolComm::setBackColor(const QColor &c)
 {
@@ -330,7 +334,8 @@ void TolComm::startTransfer(const QString &fileName, bool upload)
         m_xferFileSize = 0;
     }
     const QByteArray name = QFile::encodeName(fileName);
-    const int rc = upload ? ::Upload(h, m_xferProtocol, name.constData()) : ::Download(h, m_xferProtocol, name.constData());
+    const int rc
+        = upload ? ::Upload(h, m_xferProtocol, name.constData()) : ::Download(h, m_xferProtocol, name.constData());
     if (rc >= 0) {
         m_xferStatus = TransferStatus_Success;
         m_xferMessage.clear();
@@ -345,8 +350,14 @@ void TolComm::startTransfer(const QString &fileName, bool upload)
         raiseError(err.number, err.description);
 }
 
-void TolComm::setUpload(const QString &fileName) { startTransfer(fileName, true); }
-void TolComm::setDownload(const QString &fileName) { startTransfer(fileName, false); }
+void TolComm::setUpload(const QString &fileName)
+{
+    startTransfer(fileName, true);
+}
+void TolComm::setDownload(const QString &fileName)
+{
+    startTransfer(fileName, false);
+}
 
 void TolComm::setAbortTransfer(bool on)
 {
@@ -356,7 +367,10 @@ void TolComm::setAbortTransfer(bool on)
 
 // ---- Port watch (process-wide trace switches of the engine) ---------------------
 
-int TolComm::getPortWatch() { return GetPortWatch(engine()); }
+int TolComm::getPortWatch()
+{
+    return GetPortWatch(engine());
+}
 
 void TolComm::setPortWatch(int flags)
 {
@@ -367,7 +381,10 @@ void TolComm::setPortWatch(int flags)
     SetPortWatch(engine(), flags);
 }
 
-bool TolComm::watchBit(int bit) { return (GetPortWatch(engine()) & bit) != 0; }
+bool TolComm::watchBit(int bit)
+{
+    return (GetPortWatch(engine()) & bit) != 0;
+}
 
 void TolComm::setWatchBit(int bit, bool on)
 {

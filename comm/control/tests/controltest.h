@@ -34,13 +34,15 @@ public:
     explicit EventLog(TolComm &comm)
     {
         QObject::connect(&comm, &TolComm::AbortFile, &m_context, [this] { events.push_back("AbortFile"); });
-        QObject::connect(&comm, &TolComm::AbortFileTransfer, &m_context, [this] { events.push_back("AbortFileTransfer"); });
+        QObject::connect(
+            &comm, &TolComm::AbortFileTransfer, &m_context, [this] { events.push_back("AbortFileTransfer"); });
         QObject::connect(&comm, &TolComm::CarrierChanged, &m_context, [this] { events.push_back("CarrierChanged"); });
         QObject::connect(&comm, &TolComm::CTSChanged, &m_context, [this] { events.push_back("CTSChanged"); });
         QObject::connect(&comm, &TolComm::DSRChanged, &m_context, [this] { events.push_back("DSRChanged"); });
         QObject::connect(&comm, &TolComm::EOFChar, &m_context, [this] { events.push_back("EOFChar"); });
         QObject::connect(&comm, &TolComm::FinishFile, &m_context, [this] { events.push_back("FinishFile"); });
-        QObject::connect(&comm, &TolComm::FinishFileTransfer, &m_context, [this] { events.push_back("FinishFileTransfer"); });
+        QObject::connect(
+            &comm, &TolComm::FinishFileTransfer, &m_context, [this] { events.push_back("FinishFileTransfer"); });
         QObject::connect(&comm, &TolComm::OnComm, &m_context, [this] { events.push_back("OnComm"); });
         QObject::connect(&comm, &TolComm::PrepareFile, &m_context, [this] { events.push_back("PrepareFile"); });
         QObject::connect(&comm, &TolComm::Ring, &m_context, [this] { events.push_back("Ring"); });

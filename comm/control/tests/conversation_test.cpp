@@ -128,7 +128,9 @@ namespace {
 
 // The emulator on the far side of the fake port; serviced on every pause of a wait.
 struct ModemRig {
-    explicit ModemRig(enginetest::FakeDriverScope &fake) : port(*fake.port), modem(clock)
+    explicit ModemRig(enginetest::FakeDriverScope &fake)
+        : port(*fake.port)
+        , modem(clock)
     {
         port.onWrite = [this](const std::string &bytes) {
             modem.fromDte(bytes);
@@ -184,9 +186,8 @@ TEST(TolCommModem, init_dial_carrier_and_hang_up_by_member_name)
     EXPECT_EQ(comm.property("Dial").toString(), "CONNECTED");
     EXPECT_NE(fake.port->written.find("ATDT5551234\r"), std::string::npos);
     EXPECT_TRUE(comm.property("CDHolding").toBool());
-    ASSERT_TRUE(waitFor([&] {
-        return std::find(log.events.begin(), log.events.end(), "CarrierChanged") != log.events.end();
-    }));
+    ASSERT_TRUE(
+        waitFor([&] { return std::find(log.events.begin(), log.events.end(), "CarrierChanged") != log.events.end(); }));
 
     EXPECT_TRUE(comm.property("HangUp").toBool());
     EXPECT_FALSE(comm.property("CDHolding").toBool());
@@ -199,8 +200,9 @@ TEST(TolCommModem, init_dial_carrier_and_hang_up_by_member_name)
 TEST(TolCommModem, modem_list_fills_boxes_and_index_loads_its_strings)
 {
     const QString list = exel::test::tempHome() + "/MODEM.LST";
-    ASSERT_TRUE(exel::test::writeFile(list, "Alpha 2400\tATZ1^M\tATDT\tATDP\tATS0=1^M\t~~+++~~ATH0^M\t2400\r\n"
-                                            "Beta 56K\tAT&F^M\tATDT\tATDP\tATS0=2^M\t~~+++~~ATH^M\t57600\r\n"));
+    ASSERT_TRUE(exel::test::writeFile(list,
+        "Alpha 2400\tATZ1^M\tATDT\tATDP\tATS0=1^M\t~~+++~~ATH0^M\t2400\r\n"
+        "Beta 56K\tAT&F^M\tATDT\tATDP\tATS0=2^M\t~~+++~~ATH^M\t57600\r\n"));
     tolcom::setModemListPath(list.toStdString());
     TolComm comm;
     comm.InitProperties();

@@ -11,9 +11,9 @@ using namespace controltest;
 
 namespace {
 
-const char kInputBusy[] =
-    "Cannot read from the comm port while a LookUp or Input operation.  After you choose Break, select View | "
-    "Call Stack to see what other TolComm properties were accessed.";
+const char kInputBusy[]
+    = "Cannot read from the comm port while a LookUp or Input operation.  After you choose Break, select View | "
+      "Call Stack to see what other TolComm properties were accessed.";
 
 } // namespace
 
@@ -23,7 +23,7 @@ TEST(TolCommErrors, unparsable_settings_raise_380_and_change_nothing)
     QSignalSpy errors(&comm, &TolComm::RuntimeError);
     comm.setProperty("Settings", "9600,N,8,2");
     ASSERT_EQ(comm.property("Settings").toString(), "9600,n,8,2");
-    for (const char *bad : {"9600,x,8,1", "9600,n,8,1 more", "9600,none,8,1", "9600,n,9,1"}) {
+    for (const char *bad : { "9600,x,8,1", "9600,n,8,1 more", "9600,none,8,1", "9600,n,9,1" }) {
         SCOPED_TRACE(bad);
         comm.clearError();
         comm.setProperty("Settings", bad);
@@ -48,19 +48,19 @@ TEST(TolCommErrors, refused_values_keep_the_previous_value)
         QVariant bad;
     };
     const Case cases[] = {
-        {"Handshaking", 2, 4},
-        {"Handshaking", 3, -1},
-        {"CommPort", 5, 0},
-        {"InputLen", 8, -1},
-        {"RThreshold", 3, -2},
-        {"ParityReplace", 63, 256},
-        {"Interval", 100, 0},
-        {"DialMode", 1, 2},
-        {"Emulation", 4, 5},
-        {"ModemInitCommand", "AT&F^M", "AT\tZ"},
-        {"ModemHangUpCommand", "ATH^M", QString("ATH\r")},
-        {"LookUpSeparator", "|", "||"},
-        {"Columns", 132, 0},
+        { "Handshaking", 2, 4 },
+        { "Handshaking", 3, -1 },
+        { "CommPort", 5, 0 },
+        { "InputLen", 8, -1 },
+        { "RThreshold", 3, -2 },
+        { "ParityReplace", 63, 256 },
+        { "Interval", 100, 0 },
+        { "DialMode", 1, 2 },
+        { "Emulation", 4, 5 },
+        { "ModemInitCommand", "AT&F^M", "AT\tZ" },
+        { "ModemHangUpCommand", "ATH^M", QString("ATH\r") },
+        { "LookUpSeparator", "|", "||" },
+        { "Columns", 132, 0 },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.member);
@@ -178,5 +178,5 @@ TEST(TolCommErrors, transfers_fail_with_a_clear_error_and_their_event)
     EXPECT_EQ(comm.lastError(), ENOTSUP);
     EXPECT_EQ(comm.property("XferStatus").toInt(), -1);
     EXPECT_FALSE(comm.property("XferMessage").toString().isEmpty());
-    EXPECT_EQ(log.events, (std::vector<std::string> {"OnComm", "AbortFileTransfer"}));
+    EXPECT_EQ(log.events, (std::vector<std::string> { "OnComm", "AbortFileTransfer" }));
 }

@@ -17,11 +17,14 @@ protected:
         ASSERT_TRUE(comm.setProperty("PortOpen", true));
         ASSERT_TRUE(comm.property("PortOpen").toBool());
     }
-    bool waitEvents(size_t n) { return waitFor([&] { return log.events.size() >= n; }); }
+    bool waitEvents(size_t n)
+    {
+        return waitFor([&] { return log.events.size() >= n; });
+    }
 
     enginetest::FakeDriverScope fake;
     TolComm comm;
-    EventLog log {comm};
+    EventLog log { comm };
 };
 
 } // namespace
@@ -30,7 +33,7 @@ TEST_F(TolCommEvents, carrier_change_raises_OnComm_then_CarrierChanged)
 {
     fake.port->lines |= tolcom::kLineCarrier;
     ASSERT_TRUE(waitEvents(2));
-    EXPECT_EQ(log.events, (Events {"OnComm", "CarrierChanged"}));
+    EXPECT_EQ(log.events, (Events { "OnComm", "CarrierChanged" }));
     EXPECT_EQ(comm.property("CommEvent").toInt(), TolComm::Event_Carrier);
     EXPECT_TRUE(comm.property("CDHolding").toBool());
 }
@@ -42,10 +45,10 @@ TEST_F(TolCommEvents, ignore_on_comm_leaves_only_the_specific_event)
     ASSERT_TRUE(waitEvents(1));
     // Let a few more ticks pass: nothing else may come.
     waitFor([] { return false; }, 60);
-    EXPECT_EQ(log.events, (Events {"CarrierChanged"}));
+    EXPECT_EQ(log.events, (Events { "CarrierChanged" }));
     fake.port->lines &= ~tolcom::kLineCarrier;
     ASSERT_TRUE(waitEvents(2));
-    EXPECT_EQ(log.events, (Events {"CarrierChanged", "CarrierChanged"}));
+    EXPECT_EQ(log.events, (Events { "CarrierChanged", "CarrierChanged" }));
     EXPECT_FALSE(comm.property("CDHolding").toBool());
 }
 
@@ -57,7 +60,7 @@ TEST_F(TolCommEvents, line_signals_map_to_their_own_events)
     ASSERT_TRUE(waitEvents(4));
     fake.port->lines |= tolcom::kLineRing;
     ASSERT_TRUE(waitEvents(6));
-    EXPECT_EQ(log.events, (Events {"OnComm", "CTSChanged", "OnComm", "DSRChanged", "OnComm", "Ring"}));
+    EXPECT_EQ(log.events, (Events { "OnComm", "CTSChanged", "OnComm", "DSRChanged", "OnComm", "Ring" }));
     EXPECT_TRUE(comm.property("CTSHolding").toBool());
     EXPECT_TRUE(comm.property("DSRHolding").toBool());
 }
@@ -87,7 +90,7 @@ TEST_F(TolCommEvents, receive_threshold_raises_Receive_until_input_is_read)
     comm.setProperty("RThreshold", 2);
     fake.port->received = "ab";
     ASSERT_TRUE(waitEvents(4)); // repeats while the bytes wait
-    EXPECT_EQ((Events {log.events[0], log.events[1]}), (Events {"OnComm", "Receive"}));
+    EXPECT_EQ((Events { log.events[0], log.events[1] }), (Events { "OnComm", "Receive" }));
     EXPECT_EQ(comm.property("ComInput").toString(), QStringLiteral("ab"));
     log.events.clear();
     waitFor([] { return false; }, 60);
@@ -100,7 +103,7 @@ struct TransferCase {
     const char *event; // nullptr: none
 };
 
-class TolCommTransferEvents : public ::testing::TestWithParam<TransferCase> {};
+class TolCommTransferEvents : public ::testing::TestWithParam<TransferCase> { };
 
 TEST_P(TolCommTransferEvents, transfer_event_is_raised_by_status)
 {
@@ -108,7 +111,7 @@ TEST_P(TolCommTransferEvents, transfer_event_is_raised_by_status)
     EventLog log(comm);
     comm.noteTransferStatus(GetParam().status);
     comm.HandleEvent(0, TolComm::Event_Transfer);
-    Events want {"OnComm"};
+    Events want { "OnComm" };
     if (GetParam().event)
         want.push_back(GetParam().event);
     EXPECT_EQ(log.events, want);
@@ -116,27 +119,26 @@ TEST_P(TolCommTransferEvents, transfer_event_is_raised_by_status)
 }
 
 INSTANTIATE_TEST_SUITE_P(AllStatuses, TolCommTransferEvents,
-                         ::testing::Values(TransferCase {-1, "AbortFileTransfer"}, TransferCase {0, "FinishFileTransfer"},
-                                           TransferCase {1, "WaitForFile"}, TransferCase {2, "PrepareFile"},
-                                           TransferCase {3, "StartFile"}, TransferCase {4, "TransferBlock"},
-                                           TransferCase {5, "AbortFile"}, TransferCase {6, "FinishFile"},
-                                           TransferCase {7, nullptr}));
+    ::testing::Values(TransferCase { -1, "AbortFileTransfer" }, TransferCase { 0, "FinishFileTransfer" },
+        TransferCase { 1, "WaitForFile" }, TransferCase { 2, "PrepareFile" }, TransferCase { 3, "StartFile" },
+        TransferCase { 4, "TransferBlock" }, TransferCase { 5, "AbortFile" }, TransferCase { 6, "FinishFile" },
+        TransferCase { 7, nullptr }));
 
 TEST(TolCommHandleEvent, codes_map_to_one_specific_event_and_errors_to_none)
 {
     TolComm comm;
     EventLog log(comm);
-    const std::pair<int, const char *> cases[] = {{1, "Send"}, {2, "Receive"}, {3, "CTSChanged"}, {4, "DSRChanged"},
-                                                  {5, "CarrierChanged"}, {6, "Ring"}, {7, "EOFChar"}};
+    const std::pair<int, const char *> cases[] = { { 1, "Send" }, { 2, "Receive" }, { 3, "CTSChanged" },
+        { 4, "DSRChanged" }, { 5, "CarrierChanged" }, { 6, "Ring" }, { 7, "EOFChar" } };
     for (const auto &[code, name] : cases) {
         log.events.clear();
         QMetaObject::invokeMethod(&comm, "HandleEvent", Q_ARG(int, 0), Q_ARG(int, code));
-        EXPECT_EQ(log.events, (Events {"OnComm", name})) << code;
+        EXPECT_EQ(log.events, (Events { "OnComm", name })) << code;
     }
     for (int code = 1001; code <= 1010; ++code) {
         log.events.clear();
         comm.HandleEvent(0, code);
-        EXPECT_EQ(log.events, (Events {"OnComm"})) << code;
+        EXPECT_EQ(log.events, (Events { "OnComm" })) << code;
     }
     comm.setProperty("IgnoreOnComm", true);
     log.events.clear();
@@ -151,7 +153,10 @@ TEST(TolCommHandleEvent, control_destroyed_in_OnComm_raises_nothing_more)
     comm->setProperty("Interval", 10);
     comm->setProperty("PortOpen", true);
     bool carrier = false;
-    QObject::connect(comm, &TolComm::OnComm, comm, [&] { delete comm; comm = nullptr; });
+    QObject::connect(comm, &TolComm::OnComm, comm, [&] {
+        delete comm;
+        comm = nullptr;
+    });
     QObject::connect(comm, &TolComm::CarrierChanged, [&] { carrier = true; });
     fake.port->lines |= tolcom::kLineCarrier;
     ASSERT_TRUE(waitFor([&] { return comm == nullptr; }));
