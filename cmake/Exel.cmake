@@ -51,3 +51,16 @@ function(exel_add_bench name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
 endfunction()
+
+# exel_add_subfolders(): adds every sub-folder of the current folder that has
+# a CMakeLists.txt (tools, benchmarks and fuzz targets are gathered this way).
+macro(exel_add_subfolders)
+  file(GLOB _exel_children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT _exel_children)
+  foreach(_exel_child ${_exel_children})
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${_exel_child}
+       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${_exel_child}/CMakeLists.txt)
+      add_subdirectory(${_exel_child})
+    endif()
+  endforeach()
+endmacro()
