@@ -224,6 +224,11 @@ void XelForm::Timer1_Timer()
     UpdateWindowCaption();
     if (m_timer1.interval() != r.interval)
         m_timer1.setInterval(r.interval);
+    // A key pressed while this tick talked to the controller was left for
+    // Timer2: serve it as soon as the tick is over rather than on the next
+    // 100 ms beat, so a take never waits longer than the tick in flight.
+    if (m_pendingSource != -1 || m_pendingLock != 0 || m_salvoTakeRequested)
+        QTimer::singleShot(0, this, &XelForm::Timer2_Timer);
 }
 
 void XelForm::Timer2_Timer()

@@ -198,6 +198,7 @@ private:
     std::array<ClickLabel *, KeyBanks::kStatusRows> LabelDstStatus{};
     std::array<QLabel *, KeyBanks::kStatusRows * KeyBanks::kStatusColumns> LabelSrcStatus{};
     std::array<QLabel *, KeyBanks::kStatusColumns> m_statusHeader{};
+    std::array<QLabel *, KeyBanks::kStatusRows> m_lockPicture{};
     QComboBox *cmbPreset = nullptr;
     QPushButton *btnTakePreset = nullptr;
     QPushButton *btnPreset = nullptr;

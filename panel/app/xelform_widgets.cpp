@@ -146,6 +146,7 @@ void XelForm::buildWidgets()
         auto *lock = new QLabel(status);
         lock->setFixedSize(20, 20);
         lock->setObjectName(QStringLiteral("imgLock%1").arg(r));
+        m_lockPicture[static_cast<size_t>(r)] = lock;
         statusGrid->addWidget(lock, r + 1, 0);
         auto *row = new ClickLabel(status);
         row->setObjectName(QStringLiteral("LabelDstStatus%1").arg(r));
@@ -329,8 +330,10 @@ QLabel *XelForm::statusSource(int i) const
 
 void XelForm::paintKey(QPushButton *button, const KeyState &state, bool lockColour)
 {
-    button->setText(state.caption);
-    button->setEnabled(state.enabled);
+    if (button->text() != state.caption)
+        button->setText(state.caption);
+    if (button->isEnabled() != state.enabled)
+        button->setEnabled(state.enabled);
     QString style;
     switch (state.colour) {
     case KeyColour::Selected: style = QStringLiteral("background-color: %1;").arg(rgb(kRgbSelected)); break;
@@ -374,19 +377,27 @@ void XelForm::paintAll()
     if (cmbSystem->currentIndex() != m_banks.currentNameSet() && m_banks.currentNameSet() < cmbSystem->count())
         cmbSystem->setCurrentIndex(m_banks.currentNameSet());
     for (int c = 0; c < KeyBanks::kStatusColumns; ++c)
-        m_statusHeader[static_cast<size_t>(c)]->setText(m_banks.levelKeys()[static_cast<size_t>(c)].caption);
+        if (m_statusHeader[static_cast<size_t>(c)]->text() != m_banks.levelKeys()[static_cast<size_t>(c)].caption)
+            m_statusHeader[static_cast<size_t>(c)]->setText(m_banks.levelKeys()[static_cast<size_t>(c)].caption);
     for (int r = 0; r < KeyBanks::kStatusRows; ++r) {
         const StatusRow &row = m_banks.statusRows()[static_cast<size_t>(r)];
-        LabelDstStatus[static_cast<size_t>(r)]->setText(row.caption);
-        auto *lock = qobject_cast<QLabel *>(LabelDstStatus[static_cast<size_t>(r)]->parentWidget()->findChild<QLabel *>(
-            QStringLiteral("imgLock%1").arg(r)));
-        if (lock)
+        if (LabelDstStatus[static_cast<size_t>(r)]->text() != row.caption)
+            LabelDstStatus[static_cast<size_t>(r)]->setText(row.caption);
+        QLabel *lock = m_lockPicture[static_cast<size_t>(r)];
+        if (lock->property("locked").toBool() != row.lockPicture) {
             lock->setPixmap(row.lockPicture ? *imgLockPic : QPixmap());
+            lock->setProperty("locked", row.lockPicture);
+        }
         for (int c = 0; c < KeyBanks::kStatusColumns; ++c) {
             QLabel *cell = LabelSrcStatus[static_cast<size_t>(r * 4 + c)];
             const StatusCell &s = row.sources[static_cast<size_t>(c)];
-            cell->setText(s.caption);
-            cell->setStyleSheet(QStringLiteral("color: %1;").arg(textRgb(s.text)));
+            // Timer1 asks for a repaint on every answer: touch only what
+            // changed, a style sheet change re-polishes the label.
+            if (cell->text() != s.caption)
+                cell->setText(s.caption);
+            const QString style = QStringLiteral("color: %1;").arg(textRgb(s.text));
+            if (cell->styleSheet() != style)
+                cell->setStyleSheet(style);
         }
     }
     m_painting = false;

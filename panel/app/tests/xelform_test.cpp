@@ -247,6 +247,30 @@ TEST(XelFormTimers, timer2WaitsWhileTheLinkIsBusyOrTimer1IsInItsTick)
     EXPECT_EQ(f.systemCombo()->currentText(), QStringLiteral("EDIT"));
 }
 
+TEST(XelFormTimers, keyPressedDuringAPollIsTakenRightAfterTheTick)
+{
+    FakePanel p;
+    XelForm &f = p.startWithRouter();
+    f.destinationKey(1)->click();
+    bool pressed = false;
+    p.link.afterCall = [&](const FakeHublink::Call &c) {
+        if (c.kind == Kind::Y && !pressed) {
+            pressed = true;
+            p.link.busy = true; // the key event arrives while the poll waits
+            f.btnSource_Click(2);
+            p.link.busy = false;
+        }
+    };
+    f.Timer1_Timer();
+    p.link.afterCall = nullptr;
+    EXPECT_EQ(f.pendingSource(), 2);
+    EXPECT_EQ(p.link.count(Kind::H), 0);
+    QCoreApplication::processEvents(); // no 100 ms beat has passed
+    EXPECT_EQ(f.pendingSource(), -1);
+    ASSERT_EQ(p.link.count(Kind::H), 1);
+    EXPECT_EQ(p.link.callsOf(Kind::H).front().dst, 1);
+}
+
 TEST(XelFormTimers, timer1SlowsWhileOfflineAndSpeedsUpAgain)
 {
     FakePanel p;
