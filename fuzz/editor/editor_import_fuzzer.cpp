@@ -79,10 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A failed load leaves the default system, never a half-built one.
     if (!ok && (levels != 4 || groups != 32))
         abort();
-    // Stored names are upper case, 1..8 characters, without commas.
-    if (scalar(QStringLiteral("SELECT COUNT(*) FROM Grp WHERE GPNAME <> UPPER(GPNAME) OR LENGTH(GPNAME) NOT "
-                              "BETWEEN 1 AND 8 OR GPNAME LIKE '%,%'"))
-        != 0)
+    // Stored names are upper case, 1..8 characters, without commas. Checked
+    // here rather than in SQL, whose LENGTH() stops at an embedded NUL.
+    QSqlQuery q(g_db->database());
+    if (!q.exec(QStringLiteral("SELECT GPNAME FROM Grp UNION ALL SELECT LVNAME FROM Lvl UNION ALL "
+                               "SELECT CNNAME FROM Controller UNION ALL SELECT GSNAME FROM GrpSet")))
         abort();
+    while (q.next()) {
+        const QString name = q.value(0).toString();
+        if (name.isEmpty() || name.size() > 8 || name.contains(QLatin1Char(',')) || name != name.toUpper())
+            abort();
+    }
     return 0;
 }
