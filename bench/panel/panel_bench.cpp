@@ -32,9 +32,9 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <functional>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <set>
 #include <sys/resource.h>
@@ -86,9 +86,9 @@ public:
     bool start(const QString &config, const QString &deviceDir, const QStringList &extra)
     {
         m_proc.start(QStringLiteral(XELEMU_BINARY),
-                     extra
-                         + QStringList { QStringLiteral("--no-console"), QStringLiteral("--device-dir"), deviceDir,
-                                         QStringLiteral("--log"), QStringLiteral("/dev/null"), config });
+            extra
+                + QStringList { QStringLiteral("--no-console"), QStringLiteral("--device-dir"), deviceDir,
+                    QStringLiteral("--log"), QStringLiteral("/dev/null"), config });
         if (!m_proc.waitForStarted())
             return false;
         while (!m_proc.canReadLine())
@@ -179,9 +179,9 @@ void startUp()
     printf("start-up to a shown main window, %lld-line configuration (1000 sources, 1000 destinations, 16 levels):\n"
            "  median %.0f ms (min %.0f), reading the file alone median %.0f ms: ratio %.2f\n"
            "  memory in use: %.1f MiB before, %.1f MiB with the window up (+%.1f MiB)\n",
-           static_cast<long long>(lines.size()), percentile(startMs, 0.5), percentile(startMs, 0.0),
-           percentile(readMs, 0.5), percentile(startMs, 0.5) / percentile(readMs, 0.5), rssBefore / 1024.0,
-           rssAfter / 1024.0, (rssAfter - rssBefore) / 1024.0);
+        static_cast<long long>(lines.size()), percentile(startMs, 0.5), percentile(startMs, 0.0),
+        percentile(readMs, 0.5), percentile(startMs, 0.5) / percentile(readMs, 0.5), rssBefore / 1024.0,
+        rssAfter / 1024.0, (rssAfter - rssBefore) / 1024.0);
 }
 
 // ---------------------------------------------------------------- polling and takes at 9600 baud
@@ -205,7 +205,8 @@ void pollingAndTakes()
     const QString dev = home.dir.filePath(QStringLiteral("dev"));
     QDir().mkpath(dev);
     EmulatorProgram emu;
-    if (!emu.start(cfg, dev, { QStringLiteral("--settings"), QStringLiteral("9600,N,8,2"), QStringLiteral("--diagonal") })) {
+    if (!emu.start(
+            cfg, dev, { QStringLiteral("--settings"), QStringLiteral("9600,N,8,2"), QStringLiteral("--diagonal") })) {
         fprintf(stderr, "cannot start the emulator\n");
         return;
     }
@@ -276,8 +277,8 @@ void pollingAndTakes()
            "%.0f ms wire)): ratio %.2f\n"
            "  (one question per destination back to back would need %.2f s of wire: %d + %d characters each)\n"
            "  panel CPU while polling: %.2f %% of a core (%.2f s CPU in %.1f s, %d questions)\n",
-           coverMs / 1000.0, allowedMs / 1000.0, ticks, tickWireMs, coverMs / allowedMs, wireOnlyMs / 1000.0,
-           questionBytes, answerBytes, 100.0 * cpu / seconds, cpu, seconds, questions);
+        coverMs / 1000.0, allowedMs / 1000.0, ticks, tickWireMs, coverMs / allowedMs, wireOnlyMs / 1000.0,
+        questionBytes, answerBytes, 100.0 * cpu / seconds, cpu, seconds, questions);
 
     // Take latency with polling running: key presses at random moments, the
     // next one after the take before it has gone out.
@@ -314,8 +315,8 @@ void pollingAndTakes()
     loop.exec();
     printf("take latency, source key press to the take command leaving the port, polling running (%zu takes):\n"
            "  median %.1f ms, p99 %.1f ms, max %.1f ms (one status exchange on the wire: %.1f ms)\n",
-           latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.99), percentile(latencies, 1.0),
-           exchangeMs);
+        latencies.size(), percentile(latencies, 0.5), percentile(latencies, 0.99), percentile(latencies, 1.0),
+        exchangeMs);
     form.close();
     qunsetenv("TOLCOM_DEVICE_DIR");
 }
@@ -404,9 +405,9 @@ void roundTrip()
     printf("status round trip against the emulator at memory speed (%zu / %zu questions):\n"
            "  SendHublinkCmd median %.1f us (p99 %.1f), plain read/write median %.1f us (p99 %.1f): ratio %.2f\n"
            "  unanswered question: %.2f s wait using %.1f ms CPU (%.2f %% of a core)\n",
-           linkUs.size(), plainUs.size(), percentile(linkUs, 0.5), percentile(linkUs, 0.99), percentile(plainUs, 0.5),
-           percentile(plainUs, 0.99), percentile(linkUs, 0.5) / percentile(plainUs, 0.5), waitWall, waitCpu * 1000.0,
-           100.0 * waitCpu / waitWall);
+        linkUs.size(), plainUs.size(), percentile(linkUs, 0.5), percentile(linkUs, 0.99), percentile(plainUs, 0.5),
+        percentile(plainUs, 0.99), percentile(linkUs, 0.5) / percentile(plainUs, 0.5), waitWall, waitCpu * 1000.0,
+        100.0 * waitCpu / waitWall);
 }
 
 } // namespace

@@ -44,7 +44,8 @@ void showSplash(const QString &title, int milliseconds)
     auto *pic = new QLabel(intro);
     pic->setPixmap(productPixmap(96));
     layout->addWidget(pic);
-    auto *text = new QLabel(QStringLiteral("<h2>%1</h2><p>Router control panel</p><p>Starting...</p>").arg(title), intro);
+    auto *text
+        = new QLabel(QStringLiteral("<h2>%1</h2><p>Router control panel</p><p>Starting...</p>").arg(title), intro);
     layout->addWidget(text);
     intro->setStyleSheet(QStringLiteral("background: #f4f4ee;"));
     intro->resize(420, 160);
@@ -67,7 +68,7 @@ frmAbout::frmAbout(QWidget *parent)
                                            "over a serial line or a dial-up modem.")
                                 .arg(QApplication::applicationVersion().isEmpty() ? QStringLiteral("1.0")
                                                                                   : QApplication::applicationVersion()),
-                            this);
+        this);
     top->addWidget(text, 1);
     layout->addLayout(top);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

@@ -16,8 +16,8 @@
 
 namespace exel {
 
-frmPreSv::frmPreSv(const QString &folder, const SalvoTable &table, const StatandConfig &model, Dialogs &dialogs,
-                   QWidget *parent)
+frmPreSv::frmPreSv(
+    const QString &folder, const SalvoTable &table, const StatandConfig &model, Dialogs &dialogs, QWidget *parent)
     : QDialog(parent)
     , lstPreset(new QListWidget(this))
     , txtPreset(new QLineEdit(this))
@@ -131,7 +131,7 @@ frmPreset::frmPreset(XelForm &main)
     auto *clearSel = new QPushButton(QStringLiteral("Clear Selected"), this);
     auto *status = new QPushButton(QStringLiteral("Status"), this);
     auto *closeButton = new QPushButton(QStringLiteral("Close"), this);
-    for (QPushButton *b : {takeAll, takeSel, clearAll, clearSel, status})
+    for (QPushButton *b : { takeAll, takeSel, clearAll, clearSel, status })
         buttons->addWidget(b);
     buttons->addStretch();
     buttons->addWidget(closeButton);
@@ -147,7 +147,7 @@ frmPreset::frmPreset(XelForm &main)
     connect(status, &QPushButton::clicked, this, &frmPreset::StatusPreset);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
     connect(listSource, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem *item) { fillSelected(item->data(Qt::UserRole).toInt()); });
+        [this](QListWidgetItem *item) { fillSelected(item->data(Qt::UserRole).toInt()); });
     connect(listDestination, &QListWidget::itemClicked, this, [this](QListWidgetItem *item) {
         const int row = item->data(Qt::UserRole).toInt();
         grdPreset->setCurrentCell(row, 0);
@@ -158,8 +158,15 @@ frmPreset::frmPreset(XelForm &main)
 
 void frmPreset::refreshSystem()
 {
+    m_table = SalvoTable::forSystem(m_main.model());
+    refreshLists();
+    refreshFileList();
+    paintGrid();
+}
+
+void frmPreset::refreshLists()
+{
     const StatandConfig &m = m_main.model();
-    m_table = SalvoTable::forSystem(m);
     listSource->clear();
     listDestination->clear();
     const int set = m_main.banks().currentNameSet();
@@ -171,8 +178,6 @@ void frmPreset::refreshSystem()
         auto *item = new QListWidgetItem(m.DestinationName(e.index), listDestination);
         item->setData(Qt::UserRole, int(e.index));
     }
-    refreshFileList();
-    paintGrid();
 }
 
 void frmPreset::refreshFileList()
@@ -272,8 +277,7 @@ void frmPreset::StatusPreset()
 
 void frmPreset::TakeAllPreset_Click()
 {
-    TakeSalvoRows(m_table, 0, 1, m_table.rows() - 1, m_table.levelColumns(), m_main.model(), m_main.link());
-    m_main.UpdateAllStatus();
+    m_main.takeSalvoBlock(m_table, 0, 1, m_table.rows() - 1, m_table.levelColumns());
 }
 
 void frmPreset::TakeSelectedPreset_Click()
@@ -282,9 +286,7 @@ void frmPreset::TakeSelectedPreset_Click()
     if (ranges.isEmpty())
         return;
     const QTableWidgetSelectionRange &s = ranges.first();
-    TakeSalvoRows(m_table, s.topRow(), s.leftColumn() + 1, s.bottomRow(), s.rightColumn() + 1, m_main.model(),
-                  m_main.link());
-    m_main.UpdateAllStatus();
+    m_main.takeSalvoBlock(m_table, s.topRow(), s.leftColumn() + 1, s.bottomRow(), s.rightColumn() + 1);
 }
 
 void frmPreset::savePreset()

@@ -21,7 +21,7 @@ class frmPreSv : public QDialog {
     Q_OBJECT
 public:
     frmPreSv(const QString &folder, const SalvoTable &table, const StatandConfig &model, Dialogs &dialogs,
-             QWidget *parent = nullptr);
+        QWidget *parent = nullptr);
     QListWidget *lstPreset;
     QLineEdit *txtPreset;
     QPushButton *cmdOK;
@@ -53,6 +53,8 @@ public:
 
     // Rebuilds the grid and the lists for the loaded system and name set.
     void refreshSystem();
+    // Refills listSource and listDestination from the name set shown.
+    void refreshLists();
 
     // The salvo being edited, in the salvo file layout.
     const SalvoTable &getPresetInfo() const { return m_table; }

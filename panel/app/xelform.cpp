@@ -13,8 +13,8 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace exel {
@@ -47,8 +47,8 @@ public:
     bool isCPUBusy() const override { return false; }
     bool isHublinkConnected() const override { return true; }
     QString getDescriptionString() const override { return QStringLiteral("No Link"); }
-    void ConnectModem() override {}
-    void disconnectModem() override {}
+    void ConnectModem() override { }
+    void disconnectModem() override { }
 };
 NoLink g_noLink;
 } // namespace
@@ -164,8 +164,8 @@ void XelForm::LoadXelConfig(const QString &strFileName)
     const ConfigLoadResult r = LoadConfigFile(m_model, strFileName);
     m_banks.BlankDisplay();
     if (r.status == ConfigLoadResult::Status::OpenFailed) {
-        m_env.dialogs->messageBox(configOpenErrorText(strFileName, r.error), MsgButtons::Ok, MsgIcon::Exclamation,
-                                  kAppTitle);
+        m_env.dialogs->messageBox(
+            configOpenErrorText(strFileName, r.error), MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle);
     } else if (r.status == ConfigLoadResult::Status::BadLine) {
         m_env.dialogs->messageBox(configBadLineText(r), MsgButtons::Ok, MsgIcon::None, kConfigLoadTitle);
     }
@@ -175,6 +175,9 @@ void XelForm::LoadXelConfig(const QString &strFileName)
 void XelForm::load1stSystem()
 {
     const QStringList names = m_banks.load1stSystem();
+    // A new system: the editor's table was sized for the old one.
+    if (m_presetEditor)
+        m_presetEditor->refreshSystem();
     m_painting = true;
     cmbSystem->clear();
     cmbSystem->addItems(names);
@@ -187,6 +190,8 @@ void XelForm::load1stSystem()
 void XelForm::LoadSystem(int intSysOffset)
 {
     m_banks.LoadSystem(intSysOffset);
+    if (m_presetEditor)
+        m_presetEditor->refreshLists();
     paintAll();
 }
 
@@ -227,7 +232,8 @@ void XelForm::Timer1_Timer()
     // A key pressed while this tick talked to the controller was left for
     // Timer2: serve it as soon as the tick is over rather than on the next
     // 100 ms beat, so a take never waits longer than the tick in flight.
-    if (m_pendingSource != -1 || m_pendingLock != 0 || m_salvoTakeRequested)
+    if (m_pendingSource != -1 || m_pendingLock != 0 || m_salvoTakeRequested || m_pendingBlock || m_closeRequested
+        || m_reloadLinkRequested)
         QTimer::singleShot(0, this, &XelForm::Timer2_Timer);
 }
 
@@ -235,6 +241,14 @@ void XelForm::Timer2_Timer()
 {
     if (m_unloaded || link().isCPUBusy() || m_poller->inTick())
         return;
+    if (m_closeRequested) {
+        close();
+        return;
+    }
+    if (m_reloadLinkRequested) {
+        m_reloadLinkRequested = false;
+        reloadLink();
+    }
     if (m_pendingSystem != -1) {
         const int system = m_pendingSystem;
         m_pendingSystem = -1;
@@ -269,6 +283,11 @@ void XelForm::Timer2_Timer()
         m_salvoTakeRequested = false;
         btnTakePreset_Click();
     }
+    if (m_pendingBlock) {
+        const SalvoBlock b = std::move(*m_pendingBlock);
+        m_pendingBlock.reset();
+        takeSalvoBlock(b.table, b.firstRow, b.firstColumn, b.lastRow, b.lastColumn);
+    }
     if (m_hangupRequested) {
         TurnOffTimer();
         link().disconnectModem();
@@ -279,8 +298,8 @@ void XelForm::Timer2_Timer()
 
 void XelForm::AutoConfigure()
 {
-    ConfigR7x0 auto7x0(link(), *m_env.dialogs, m_env.programFolder,
-                       [this](const QString &file) { LoadXelConfig(file); });
+    ConfigR7x0 auto7x0(
+        link(), *m_env.dialogs, m_env.programFolder, [this](const QString &file) { LoadXelConfig(file); });
     auto7x0.AutoConfigure();
 }
 
@@ -316,6 +335,22 @@ void XelForm::btnTakePreset_Click()
         return;
     }
     UpdateAllStatus();
+}
+
+KeyAction XelForm::takeSalvoBlock(const SalvoTable &table, int firstRow, int firstColumn, int lastRow, int lastColumn)
+{
+    // The editor's buttons work while a status question waits for its answer;
+    // the link would refuse the takes then, and the status rows would show
+    // routes the router never got.
+    if (link().isCPUBusy()) {
+        m_pendingBlock = SalvoBlock { table, firstRow, firstColumn, lastRow, lastColumn };
+        return KeyAction::Deferred;
+    }
+    TurnOffTimer();
+    TakeSalvoRows(table, firstRow, firstColumn, lastRow, lastColumn, m_model, link());
+    UpdateAllStatus();
+    TurnOnTimer();
+    return KeyAction::Done;
 }
 
 void XelForm::btnPreset_Click()
@@ -394,6 +429,18 @@ void XelForm::mnuCfgSettings_Click()
 {
     if (!m_env.settingsDialog || !m_env.settingsDialog(this))
         return;
+    // The menu is served while a command may wait for its answer inside the
+    // link: the link window must not be replaced under it. Timer2 reloads it
+    // once the link is idle.
+    if (!linkIdle()) {
+        m_reloadLinkRequested = true;
+        return;
+    }
+    reloadLink();
+}
+
+void XelForm::reloadLink()
+{
     TurnOffTimer();
     closeLink();
     openLink();
@@ -465,6 +512,14 @@ void XelForm::flipSrcDst()
 
 void XelForm::closeEvent(QCloseEvent *event)
 {
+    // Exit chosen while a command waits for its answer (the wait lets window
+    // events through) must not unload the link under that wait: the window
+    // closes from Timer2 as soon as the link is idle.
+    if (!m_unloaded && !linkIdle()) {
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -5,6 +5,7 @@
 #include "dialogs.h"
 #include "hublink.h"
 #include "keybanks.h"
+#include "salvofiles.h"
 #include "settingsstore.h"
 #include "statandconfig.h"
 #include "statuspoller.h"
@@ -16,6 +17,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -83,6 +85,9 @@ public:
     void btnUnlock_Click();
     void btnTakePreset_Click();
     void btnPreset_Click();
+    // The salvo editor's Take All / Take Selected: the routes of a block of
+    // its table, deferred to Timer2 while the link is busy.
+    KeyAction takeSalvoBlock(const SalvoTable &table, int firstRow, int firstColumn, int lastRow, int lastColumn);
 
     // ---- menus
     void mnuFileOpen_Click();
@@ -125,6 +130,7 @@ public:
     int pendingSource() const { return m_pendingSource; }
     int pendingLock() const { return m_pendingLock; }
     bool salvoTakeRequested() const { return m_salvoTakeRequested; }
+    bool closeRequested() const { return m_closeRequested; }
     void requestFile(const QString &path) { m_pendingFile = path; }
 
     // Redraws every key, bar and status row from the key-bank state.
@@ -151,6 +157,8 @@ private:
     void paintKey(QPushButton *button, const KeyState &state, bool lockColour);
     void paintScroll(QScrollBar *bar, const ScrollState &state);
     void afterBankClick();
+    void reloadLink();
+    bool linkIdle() { return !link().isCPUBusy() && !inTick(); }
 
     PanelEnvironment m_env;
     StatandConfig m_model;
@@ -172,6 +180,15 @@ private:
     int m_pendingSource = -1;
     bool m_salvoTakeRequested = false;
     bool m_hangupRequested = false;
+    // Waiting for the link to fall idle: the window's close, the link
+    // window's reload after new settings, and a take from the salvo editor.
+    bool m_closeRequested = false;
+    bool m_reloadLinkRequested = false;
+    struct SalvoBlock {
+        SalvoTable table;
+        int firstRow = 0, firstColumn = 0, lastRow = -1, lastColumn = -1;
+    };
+    std::optional<SalvoBlock> m_pendingBlock;
 
     bool m_localLock = false;
     bool m_autoLoad = false;
@@ -182,9 +199,9 @@ private:
     QGroupBox *framDest = nullptr;
     QVBoxLayout *m_bankColumn = nullptr;
     QComboBox *cmbSystem = nullptr;
-    std::array<QPushButton *, KeyBanks::kDestKeys> btnDestination{};
-    std::array<QPushButton *, KeyBanks::kSourceKeys> btnSource{};
-    std::array<QPushButton *, KeyBanks::kLevelKeys> btnLevel{};
+    std::array<QPushButton *, KeyBanks::kDestKeys> btnDestination {};
+    std::array<QPushButton *, KeyBanks::kSourceKeys> btnSource {};
+    std::array<QPushButton *, KeyBanks::kLevelKeys> btnLevel {};
     QScrollBar *scrlDestination = nullptr;
     QScrollBar *scrlSource = nullptr;
     QScrollBar *scrlLevel = nullptr;
@@ -195,10 +212,10 @@ private:
     QRadioButton *btnSingle = nullptr;
     QPushButton *btnLock = nullptr;
     QPushButton *btnUnlock = nullptr;
-    std::array<ClickLabel *, KeyBanks::kStatusRows> LabelDstStatus{};
-    std::array<QLabel *, KeyBanks::kStatusRows * KeyBanks::kStatusColumns> LabelSrcStatus{};
-    std::array<QLabel *, KeyBanks::kStatusColumns> m_statusHeader{};
-    std::array<QLabel *, KeyBanks::kStatusRows> m_lockPicture{};
+    std::array<ClickLabel *, KeyBanks::kStatusRows> LabelDstStatus {};
+    std::array<QLabel *, KeyBanks::kStatusRows * KeyBanks::kStatusColumns> LabelSrcStatus {};
+    std::array<QLabel *, KeyBanks::kStatusColumns> m_statusHeader {};
+    std::array<QLabel *, KeyBanks::kStatusRows> m_lockPicture {};
     QComboBox *cmbPreset = nullptr;
     QPushButton *btnTakePreset = nullptr;
     QPushButton *btnPreset = nullptr;

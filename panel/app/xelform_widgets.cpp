@@ -31,9 +31,12 @@ QString rgb(uint32_t c)
 QString textRgb(TextColour c)
 {
     switch (c) {
-    case TextColour::LightBlue: return rgb(kRgbLightBlue);
-    case TextColour::LightRed: return rgb(kRgbLightRed);
-    default: return rgb(kRgbBlack);
+    case TextColour::LightBlue:
+        return rgb(kRgbLightBlue);
+    case TextColour::LightRed:
+        return rgb(kRgbLightRed);
+    default:
+        return rgb(kRgbBlack);
     }
 }
 
@@ -223,7 +226,7 @@ void XelForm::buildWidgets()
     btnLock = new QPushButton(QStringLiteral("&Lock"), locks);
     btnUnlock = new QPushButton(QStringLiteral("&Unlock"), locks);
     btnLock->setIcon(QIcon(*imgLockPic));
-    for (QPushButton *b : {btnLock, btnUnlock}) {
+    for (QPushButton *b : { btnLock, btnUnlock }) {
         b->setMinimumHeight(34);
         lockRow->addWidget(b);
     }
@@ -289,8 +292,9 @@ void XelForm::buildMenus()
     add(file, "mnuFileOpen", QStringLiteral("&Open..."), [this] { mnuFileOpen_Click(); });
     add(file, "mnuFileDefault", QStringLiteral("&Default"), [this] { mnuFileDefault_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnuline1"));
-    add(file, "mnuAutoLoad", QStringLiteral("R720/R740 &Config AutoLoad"), [this] { mnuAutoLoad_Click(); })
-        ->setCheckable(true);
+    add(file, "mnuAutoLoad", QStringLiteral("R720/R740 &Config AutoLoad"), [this] {
+        mnuAutoLoad_Click();
+    })->setCheckable(true);
     add(file, "mnuForceLoad", QStringLiteral("&Force Load"), [this] { mnuForceLoad_Click(); })->setVisible(false);
     file->addSeparator()->setObjectName(QStringLiteral("mnuline2"));
     add(file, "mnuFileExit", QStringLiteral("E&xit"), [this] { close(); });
@@ -298,8 +302,9 @@ void XelForm::buildMenus()
     QMenu *cfg = menuBar()->addMenu(QStringLiteral("&Configure"));
     cfg->setObjectName(QStringLiteral("mnuCfg"));
     add(cfg, "mnuSrcDstSwap", QStringLiteral("&Src/Dest Swap"), [this] { mnuSrcDstSwap_Click(); });
-    add(cfg, "mnuLocalLock", QStringLiteral("&Local Locking Only"), [this] { mnuLocalLock_Click(); })
-        ->setCheckable(true);
+    add(cfg, "mnuLocalLock", QStringLiteral("&Local Locking Only"), [this] {
+        mnuLocalLock_Click();
+    })->setCheckable(true);
     cfg->addSeparator()->setObjectName(QStringLiteral("mnuline3"));
     add(cfg, "mnuCfgSettings", QStringLiteral("&Communications..."), [this] { mnuCfgSettings_Click(); });
     cfg->addSeparator()->setObjectName(QStringLiteral("mnuline4"));
@@ -336,9 +341,14 @@ void XelForm::paintKey(QPushButton *button, const KeyState &state, bool lockColo
         button->setEnabled(state.enabled);
     QString style;
     switch (state.colour) {
-    case KeyColour::Selected: style = QStringLiteral("background-color: %1;").arg(rgb(kRgbSelected)); break;
-    case KeyColour::Unselected: style = QStringLiteral("background-color: %1;").arg(rgb(kRgbUnselected)); break;
-    case KeyColour::ButtonFace: break;
+    case KeyColour::Selected:
+        style = QStringLiteral("background-color: %1;").arg(rgb(kRgbSelected));
+        break;
+    case KeyColour::Unselected:
+        style = QStringLiteral("background-color: %1;").arg(rgb(kRgbUnselected));
+        break;
+    case KeyColour::ButtonFace:
+        break;
     }
     if (lockColour && !state.caption.isEmpty())
         style += QStringLiteral("color: %1;").arg(textRgb(state.text));

@@ -95,9 +95,8 @@ TEST(AutoConfigWindow, controllerThatStopsAfterTheLevelsChangesNothing)
 {
     AutoPanel p;
     p.setting(QStringLiteral("ConfigFile"),
-              test::writeConfig(p.folder, QStringLiteral("OLD.CFG"),
-                                { "CTL,MAIN,0,1", "LVL,VID,MAIN,1,8,8", "SRC,A,VID,1", "DST,B,VID,1", "SNS,OLD,A",
-                                  "SND,OLD,B" }));
+        test::writeConfig(p.folder, QStringLiteral("OLD.CFG"),
+            { "CTL,MAIN,0,1", "LVL,VID,MAIN,1,8,8", "SRC,A,VID,1", "DST,B,VID,1", "SNS,OLD,A", "SND,OLD,B" }));
     XelForm &f = p.start();
     p.controller.silent << QStringLiteral("KQDST");
     f.mnuForceLoad_Click();
@@ -115,7 +114,7 @@ TEST(AutoConfigWindow, recordsOutOfRangeStopTheTransferAndKeepTheLoadedSystem)
     // A destination numbered 0 would index before the tables; one past the
     // 16-bit range must not wrap into them.
     for (const QString &bad : { QStringLiteral("(DST,BAD,0,1,1)"), QStringLiteral("(DST,BAD,70000,1,1)"),
-                                QStringLiteral("(SRC,BAD,1,,,,,1)(LEV,X,-3)") }) {
+             QStringLiteral("(SRC,BAD,1,,,,,1)(LEV,X,-3)") }) {
         AutoPanel p;
         XelForm &f = p.start();
         p.controller.records[QStringLiteral("KQDST")] << bad;
@@ -130,7 +129,7 @@ TEST(AutoConfigWindow, recordsOutOfRangeStopTheTransferAndKeepTheLoadedSystem)
 TEST(AutoConfigWindow, controllerNameNeverLeavesTheProgramFolder)
 {
     for (const QString &name : { QStringLiteral("../../escape"), QStringLiteral("/tmp/abs"), QStringLiteral(".."),
-                                 QStringLiteral("a/b\\c:d") }) {
+             QStringLiteral("a/b\\c:d") }) {
         AutoPanel p;
         p.controller.name = name;
         XelForm &f = p.start();

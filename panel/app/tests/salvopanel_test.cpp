@@ -24,10 +24,26 @@ namespace {
 // One controller (address 1) with two levels; MON1 has equal output numbers
 // on both, MON2 different ones, MON3 is on VID only.
 const QStringList kRouter = {
-    "CTL,MAIN,1,2",    "LVL,VID,MAIN,1,16,16", "LVL,AUD,MAIN,2,16,16", "SRC,CAM1,VID,1", "SRC,CAM1,AUD,1",
-    "SRC,CAM2,VID,2",  "SRC,CAM2,AUD,2",       "SRC,VTR,VID,3",        "SRC,VTR,AUD,5",  "DST,MON1,VID,1",
-    "DST,MON1,AUD,1",  "DST,MON2,VID,2",       "DST,MON2,AUD,3",       "DST,MON3,VID,4", "SNS,ALL,CAM1",
-    "SNS,ALL,CAM2",    "SNS,ALL,VTR",          "SND,ALL,MON1",         "SND,ALL,MON2",   "SND,ALL,MON3",
+    "CTL,MAIN,1,2",
+    "LVL,VID,MAIN,1,16,16",
+    "LVL,AUD,MAIN,2,16,16",
+    "SRC,CAM1,VID,1",
+    "SRC,CAM1,AUD,1",
+    "SRC,CAM2,VID,2",
+    "SRC,CAM2,AUD,2",
+    "SRC,VTR,VID,3",
+    "SRC,VTR,AUD,5",
+    "DST,MON1,VID,1",
+    "DST,MON1,AUD,1",
+    "DST,MON2,VID,2",
+    "DST,MON2,AUD,3",
+    "DST,MON3,VID,4",
+    "SNS,ALL,CAM1",
+    "SNS,ALL,CAM2",
+    "SNS,ALL,VTR",
+    "SND,ALL,MON1",
+    "SND,ALL,MON2",
+    "SND,ALL,MON3",
 };
 
 struct SalvoPanel : test::PanelUnderTest {
@@ -40,7 +56,7 @@ struct SalvoPanel : test::PanelUnderTest {
     void salvo(const QString &name, const QStringList &lines)
     {
         test::writeFile(folder + QLatin1Char('/') + name + QStringLiteral(".PRE"),
-                        (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
+            (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toLatin1());
     }
     frmPreset *editor()
     {
@@ -84,7 +100,8 @@ TEST(SalvoPanel, listsStoredSalvosSortedAndRefreshesAfterASave)
 TEST(SalvoPanel, fireAsksFirstAndSendsEveryRouteOneCommandPerOutput)
 {
     SalvoPanel p;
-    p.salvo(QStringLiteral("Show"), { "* opening", "MON1, CAM2, VID", "MON1,CAM2,AUD", "MON2, VTR, AUD", "MON3, CAM1, AUD" });
+    p.salvo(QStringLiteral("Show"),
+        { "* opening", "MON1, CAM2, VID", "MON1,CAM2,AUD", "MON2, VTR, AUD", "MON3, CAM1, AUD" });
     XelForm &f = p.start();
     p.link.clearCalls();
     f.presetCombo()->setCurrentText(QStringLiteral("Show"));
@@ -189,6 +206,39 @@ TEST(SalvoEditor, takeSelectedSendsOnlyTheBlock)
     EXPECT_EQ(takes(p.link), (QStringList { "0:1,1", "1:1,-1", "2:-1,1" }));
 }
 
+TEST(SalvoEditor, takeWhileTheLinkIsBusyIsSentOnceLater)
+{
+    SalvoPanel p;
+    XelForm &f = p.start();
+    frmPreset *ed = p.editor();
+    ed->grdPreset->setRangeSelected(QTableWidgetSelectionRange(0, 0, 0, 0), true);
+    ed->fillSelected(f.model().FindSource(QStringLiteral("CAM2")));
+    p.link.clearCalls();
+    p.link.busy = true;
+    ed->TakeAllPreset_Click();
+    EXPECT_TRUE(takes(p.link).isEmpty());
+    EXPECT_EQ(f.model().Status(0, 0).source, -1) << "nothing shown as taken that was not sent";
+    p.link.busy = false;
+    f.Timer2_Timer();
+    f.Timer2_Timer();
+    EXPECT_EQ(takes(p.link), QStringList { "0:1,-1" });
+    EXPECT_EQ(f.model().Status(0, 0).source, f.model().FindSource(QStringLiteral("CAM2")));
+}
+
+TEST(SalvoEditor, followsANewSystemAndTheNameSetShown)
+{
+    SalvoPanel p;
+    XelForm &f = p.start();
+    frmPreset *ed = p.editor();
+    ASSERT_EQ(ed->grdPreset->rowCount(), 3);
+    f.mnuFileDefault_Click();
+    f.Timer2_Timer();
+    EXPECT_EQ(ed->grdPreset->rowCount(), 16);
+    EXPECT_EQ(ed->grdPreset->columnCount(), 4);
+    EXPECT_EQ(ed->listDestination->count(), 16);
+    EXPECT_EQ(ed->getPresetInfo().rows(), 16);
+}
+
 TEST(SalvoEditor, savesThroughTheSaveDialogAndTheMainListFollows)
 {
     SalvoPanel p;
@@ -221,7 +271,7 @@ TEST(SalvoEditor, savesThroughTheSaveDialogAndTheMainListFollows)
     ed->savePreset();
     EXPECT_EQ(titles, (QStringList { " Salvo Save", " Salvo Save" }));
     EXPECT_EQ(test::readFile(p.folder + QStringLiteral("/Opening.PRE")),
-              QByteArray("MON1, CAM1, VID\r\nMON1, CAM1, AUD\r\n"));
+        QByteArray("MON1, CAM1, VID\r\nMON1, CAM1, AUD\r\n"));
     EXPECT_EQ(f.presetCombo()->findText(QStringLiteral("Opening")), 0);
     EXPECT_EQ(ed->PresetFileList->currentText(), QStringLiteral("Opening"));
 

@@ -22,11 +22,31 @@ namespace {
 // One controller at address 1 with video and audio. MON1 has equal output
 // numbers on both levels, MON2 different ones, MON3 is on video only.
 const QStringList kRouter = {
-    "CTL,MAIN,1,2",   "LVL,VID,MAIN,1,16,16", "LVL,AUD,MAIN,2,16,16", "SRC,CAM1,VID,1", "SRC,CAM1,AUD,1",
-    "SRC,CAM2,VID,2", "SRC,CAM2,AUD,2",       "SRC,VTR,VID,3",        "SRC,VTR,AUD,5",  "SRC,GFX,VID,4",
-    "DST,MON1,VID,1", "DST,MON1,AUD,1",       "DST,MON2,VID,2",       "DST,MON2,AUD,3", "DST,MON3,VID,4",
-    "DST,PGM,VID,6",  "DST,PGM,AUD,6",        "SNS,STUDIO,CAM1",      "SNS,STUDIO,CAM2", "SNS,STUDIO,VTR",
-    "SNS,STUDIO,GFX", "SND,STUDIO,MON1",      "SND,STUDIO,MON2",      "SND,STUDIO,MON3", "SND,STUDIO,PGM",
+    "CTL,MAIN,1,2",
+    "LVL,VID,MAIN,1,16,16",
+    "LVL,AUD,MAIN,2,16,16",
+    "SRC,CAM1,VID,1",
+    "SRC,CAM1,AUD,1",
+    "SRC,CAM2,VID,2",
+    "SRC,CAM2,AUD,2",
+    "SRC,VTR,VID,3",
+    "SRC,VTR,AUD,5",
+    "SRC,GFX,VID,4",
+    "DST,MON1,VID,1",
+    "DST,MON1,AUD,1",
+    "DST,MON2,VID,2",
+    "DST,MON2,AUD,3",
+    "DST,MON3,VID,4",
+    "DST,PGM,VID,6",
+    "DST,PGM,AUD,6",
+    "SNS,STUDIO,CAM1",
+    "SNS,STUDIO,CAM2",
+    "SNS,STUDIO,VTR",
+    "SNS,STUDIO,GFX",
+    "SND,STUDIO,MON1",
+    "SND,STUDIO,MON2",
+    "SND,STUDIO,MON3",
+    "SND,STUDIO,PGM",
 };
 enum Dst { MON1, MON2, MON3, PGM };
 enum Src { CAM1, CAM2, VTR, GFX };

@@ -24,8 +24,8 @@ namespace {
 // STUDIO holds all of them, EDIT three.
 QStringList routerLines()
 {
-    QStringList l = { "* test router", "CTL,MAIN,0,3", "CTL,TCR,3,1", "LVL,VID,MAIN,1,32,32",
-                      "LVL,AUD1,MAIN,2,32,32", "LVL,AUD2,MAIN,3,32,32", "LVL,TC,TCR,1,8,8" };
+    QStringList l = { "* test router", "CTL,MAIN,0,3", "CTL,TCR,3,1", "LVL,VID,MAIN,1,32,32", "LVL,AUD1,MAIN,2,32,32",
+        "LVL,AUD2,MAIN,3,32,32", "LVL,TC,TCR,1,8,8" };
     for (int i = 1; i <= 20; ++i) {
         const QString n = QString::number(i);
         const QString s = QStringLiteral("SRC%1").arg(i, 2, 10, QLatin1Char('0'));
@@ -34,12 +34,19 @@ QStringList routerLines()
         l << "DST," + d + ",VID," + n << "DST," + d + ",AUD1," + n;
     }
     // DST01 also has AUD2 output 4 (not 1) and timecode output 1.
-    l << "SRC,SRC01,AUD2,1" << "DST,DST01,AUD2,4" << "SRC,SRC01,TC,1" << "DST,DST01,TC,1";
+    l << "SRC,SRC01,AUD2,1"
+      << "DST,DST01,AUD2,4"
+      << "SRC,SRC01,TC,1"
+      << "DST,DST01,TC,1";
     for (int i = 1; i <= 20; ++i) {
         l << QStringLiteral("SNS,STUDIO,SRC%1").arg(i, 2, 10, QLatin1Char('0'));
         l << QStringLiteral("SND,STUDIO,DST%1").arg(i, 2, 10, QLatin1Char('0'));
     }
-    l << "SNS,EDIT,SRC01" << "SNS,EDIT,SRC02" << "SND,EDIT,DST01" << "SND,EDIT,DST02" << "SND,EDIT,DST03";
+    l << "SNS,EDIT,SRC01"
+      << "SNS,EDIT,SRC02"
+      << "SND,EDIT,DST01"
+      << "SND,EDIT,DST02"
+      << "SND,EDIT,DST03";
     return l;
 }
 
@@ -57,8 +64,14 @@ struct FakePanel : test::PanelUnderTest {
     }
 };
 
-bool isGreen(const QPushButton *b) { return b->styleSheet().contains(QStringLiteral("#00ff00")); }
-bool isYellow(const QPushButton *b) { return b->styleSheet().contains(QStringLiteral("#ffff00")); }
+bool isGreen(const QPushButton *b)
+{
+    return b->styleSheet().contains(QStringLiteral("#00ff00"));
+}
+bool isYellow(const QPushButton *b)
+{
+    return b->styleSheet().contains(QStringLiteral("#ffff00"));
+}
 
 } // namespace
 
@@ -106,8 +119,9 @@ TEST(XelFormStartUp, fileThatCannotBeOpenedIsReportedAndTheDefaultSystemShown)
     XelForm &f = p.start();
     ASSERT_EQ(p.dialogs.count(), 1);
     const auto &shown = p.dialogs.shown().front();
-    EXPECT_EQ(shown.text, QStringLiteral("Unable to Open Configuarion File:") + missing
-                  + QStringLiteral("\nError #  2\nNo such file or directory"));
+    EXPECT_EQ(shown.text,
+        QStringLiteral("Unable to Open Configuarion File:") + missing
+            + QStringLiteral("\nError #  2\nNo such file or directory"));
     EXPECT_EQ(shown.icon, MsgIcon::Exclamation);
     EXPECT_EQ(shown.title, XelForm::kAppTitle);
     EXPECT_EQ(f.systemCombo()->currentText(), QStringLiteral("System 1"));
@@ -429,6 +443,39 @@ TEST(XelFormMenus, communicationsReloadsTheLinkOnlyWhenSettingsChanged)
     EXPECT_TRUE(f.timer1Active());
 }
 
+TEST(XelFormMenus, exitAndNewSettingsWhileACommandWaitsWaitForTheLink)
+{
+    // Both arrive through the event loop a waiting command runs; unloading the
+    // link window under that wait would free the link it is running in.
+    FakePanel p;
+    XelForm &f = p.start();
+    f.show();
+    p.link.busy = true;
+    p.settingsDialogAnswer = true;
+    f.mnuCfgSettings_Click();
+    EXPECT_EQ(p.linkLoads, 1);
+    f.close();
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.closeRequested());
+    f.Timer2_Timer();
+    EXPECT_TRUE(f.isVisible()) << "still busy";
+
+    p.link.busy = false;
+    f.Timer2_Timer();
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(p.linkLoads, 1) << "closing first: no reload for a window that is going";
+
+    FakePanel q;
+    XelForm &g = q.start();
+    q.link.busy = true;
+    q.settingsDialogAnswer = true;
+    g.mnuCfgSettings_Click();
+    q.link.busy = false;
+    g.Timer2_Timer();
+    EXPECT_EQ(q.linkLoads, 2);
+    EXPECT_TRUE(g.timer1Active());
+}
+
 TEST(XelFormMenus, fileOpenOffersTheDesignFilterAndCancelChangesNothing)
 {
     FakePanel p;
@@ -436,7 +483,7 @@ TEST(XelFormMenus, fileOpenOffersTheDesignFilterAndCancelChangesNothing)
     f.mnuFileOpen_Click(); // cancelled
     ASSERT_EQ(p.dialogs.count(), 1);
     EXPECT_EQ(p.dialogs.shown().front().filter,
-              QStringLiteral("Data Files (*.DAT)|*.DAT|Config Files (*.CFG)|*.CFG|All files (*.*)|*.*"));
+        QStringLiteral("Data Files (*.DAT)|*.DAT|Config Files (*.CFG)|*.CFG|All files (*.*)|*.*"));
     f.Timer2_Timer();
     EXPECT_EQ(f.systemCombo()->currentText(), QStringLiteral("System 1"));
     EXPECT_TRUE(p.setting(QStringLiteral("ConfigFile")).isEmpty());
