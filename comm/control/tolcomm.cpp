@@ -223,6 +223,13 @@ void TolComm::About()
         exel::MsgIcon::Information, tr("About TolComm"));
 }
 
+QString TolComm::lastOpenError()
+{
+    char text[512] = {};
+    GetLastOpenError(engine(), text, sizeof text);
+    return QString::fromLocal8Bit(text);
+}
+
 int TolComm::WaitForInput(int milliseconds)
 {
     const uint32_t h = engine();

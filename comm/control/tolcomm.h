@@ -369,6 +369,10 @@ public:
     Q_INVOKABLE int lastError() const { return m_errorNumber; }
     Q_INVOKABLE QString lastErrorDescription() const { return m_errorDescription; }
     Q_INVOKABLE void clearError();
+    // Why the last attempt to open the port failed: the device tried and the
+    // reason, with a hint for the usual causes (our addition; "" when the
+    // last open succeeded).
+    Q_INVOKABLE QString lastOpenError();
 
     // Persistence in the hosting form's property bag. InitProperties sets up
     // a new control (its modem strings and defaults); ReadProperties applies a

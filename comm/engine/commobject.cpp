@@ -360,6 +360,8 @@ bool openPort(const ObjectPtr &obj)
 {
     if (obj->deviceKind != 2) {
         diag(*obj, "SetPortOpen(TRUE): No port number set");
+        obj->lastOpenError = "No port number set";
+        obj->lastOpenErrno = ENODEV;
         return false;
     }
     const QByteArray dirEnv = qgetenv("TOLCOM_DEVICE_DIR");
@@ -383,8 +385,12 @@ bool openPort(const ObjectPtr &obj)
         else if (why == EBUSY)
             text += " (the port is in use by another program)";
         diag(*obj, text);
+        obj->lastOpenError = text.substr(std::string("SetPortOpen(TRUE): ").size());
+        obj->lastOpenErrno = why;
         return false;
     }
+    obj->lastOpenError.clear();
+    obj->lastOpenErrno = 0;
     uint32_t word = 0;
     if (!obj->driver->modemLines(word) && portwatch::on(portwatch::Warnings))
         diag(*obj, "SetPortOpen(TRUE): The device has no modem lines; they read as low");

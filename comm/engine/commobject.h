@@ -60,6 +60,9 @@ struct CommObject {
     TolCommIdleProc idle = nullptr;
     int32_t notification = 0;
     std::string name;
+    // Why the last open failed (empty after a successful open), and its errno.
+    std::string lastOpenError;
+    int lastOpenErrno = 0;
 
     // Input and look-ups.
     int32_t lookUpTimeOut = 10000;

@@ -5,6 +5,9 @@
 
 #include <QObject>
 
+#include <algorithm>
+#include <cstring>
+
 #include <fcntl.h>
 
 using namespace tolcom;
@@ -504,6 +507,17 @@ int32_t GetBusy(uint32_t handle)
 {
     OBJ_OR(0);
     return obj->busy ? 1 : 0;
+}
+
+int32_t GetLastOpenError(uint32_t handle, char *buffer, int32_t size)
+{
+    OBJ_OR(0);
+    if (buffer && size > 0) {
+        const size_t n = std::min(obj->lastOpenError.size(), size_t(size - 1));
+        std::memcpy(buffer, obj->lastOpenError.data(), n);
+        buffer[n] = '\0';
+    }
+    return obj->lastOpenErrno;
 }
 
 int32_t GetCommID(uint32_t handle)

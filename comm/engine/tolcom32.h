@@ -204,6 +204,11 @@ TOLCOM_API int32_t GetLastCommEvent(uint32_t handle);
 /* Non-zero while a wait of the object runs. */
 TOLCOM_API int32_t GetBusy(uint32_t handle);
 /* The open device's file descriptor, or -1. */
+/* Why the last SetPortOpen(1) failed, for the user: the device tried and the
+ * reason ("Cannot open /dev/COM1: Permission denied (is the user in the
+ * dialout group?)"), written into buffer (size bytes, NUL-terminated; may be
+ * NULL). Returns the errno of that failure, 0 after a successful open. */
+TOLCOM_API int32_t GetLastOpenError(uint32_t handle, char *buffer, int32_t size);
 TOLCOM_API int32_t GetCommID(uint32_t handle);
 /* Adopts a tty descriptor the caller opened; the object owns it from then on
  * and counts as open exactly when fd is not -1. */

@@ -118,8 +118,14 @@ void HublinkCore::OpenLink()
                 portError(e);
         }
         if (!getMember("PortOpen").toBool()) {
+            // The control knows which device it tried and why it failed; the
+            // operator gets that on the line after the fixed text.
+            QString reason;
+            if (m_comm && m_comm->metaObject()->indexOfMethod("lastOpenError()") >= 0)
+                QMetaObject::invokeMethod(m_comm, "lastOpenError", Qt::DirectConnection, Q_RETURN_ARG(QString, reason));
+            m_openProblem = reason;
             m_dialogs.message(QStringLiteral("Serial COM Port Error.\nUnable to open COM")
-                                  + getMember("CommPort").toString(),
+                                  + getMember("CommPort").toString() + (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
                               MsgIcon::Exclamation);
             m_linkEnabled = false;
             m_offline = true;

@@ -83,6 +83,8 @@ public:
     int16_t noResponseCount() const { return m_noResponse; }
     bool simulator() const { return m_simulator; }
     QObject *comm() const { return m_comm; }
+    // Why the port could not be opened ("" when it opened or was never tried).
+    QString openProblem() const { return m_openProblem; }
 
 signals:
     // The simulator flag as the link decided it at open.
@@ -119,6 +121,7 @@ private:
     bool m_busy = false;
     bool m_simulator = false;
     ErrorInfo m_lastRuntimeError;
+    QString m_openProblem;
 };
 
 } // namespace exel

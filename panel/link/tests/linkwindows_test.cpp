@@ -196,3 +196,25 @@ TEST(LinkWindows, statusTakeAndLockThroughTheControlAndTheEmulator)
         EXPECT_EQ(link.CPUYCmd(1, 0, src, err), 2);
     EXPECT_FALSE(link.isComOffline());
 }
+
+TEST(LinkWindows, aPortThatCannotBeOpenedSaysWhichDeviceAndWhy)
+{
+    const QString empty = test::tempHome() + QStringLiteral("/no-devices");
+    QDir().mkpath(empty);
+    auto settings = freshSettings();
+    ScriptedDialogs dialogs;
+    // Port 4 with an empty device folder: <folder>/COM4 is missing, and
+    // /dev/ttyS3 is missing or unusable on the machines here.
+    settings->SaveSetting(kAppName, kVarsSection, QStringLiteral("CommPort"), QStringLiteral("4"));
+    qputenv("TOLCOM_DEVICE_DIR", empty.toLocal8Bit());
+    frmHublink form(*settings, dialogs);
+    qunsetenv("TOLCOM_DEVICE_DIR");
+    if (!form.link().isComError())
+        GTEST_SKIP() << "/dev/ttyS3 opened on this machine";
+    ASSERT_GE(dialogs.count(), 1);
+    const QString text = dialogs.lastText();
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Serial COM Port Error.\nUnable to open COM4\nCannot open ")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(empty + QStringLiteral("/COM4"))) << text.toStdString();
+    EXPECT_EQ(form.link().openProblem(), text.section(QLatin1Char('\n'), 2));
+}
