@@ -3,6 +3,9 @@
 // (screenshots/*.png) for a person to look at; and the checks a person would
 // make first: every key caption fits its key, nothing lies outside the window.
 #include "fakehublink.h"
+#include "frmabout.h"
+#include "frmpreset.h"
+#include "helpwindow.h"
 #include "panelfixture.h"
 
 #include <QApplication>
@@ -10,7 +13,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
+#include <QTextBrowser>
 
 #include <gtest/gtest.h>
 
@@ -99,4 +104,55 @@ TEST(Screenshots, houseRouterWithSelectionsAndStatus)
     f.resize(1600, 1000);
     showAndGrab(f, QStringLiteral("panel-house-large.png"));
     expectReadable(f);
+}
+
+TEST(Screenshots, helpOpensAtItsContentsAndAboutShowsTheProduct)
+{
+    FakeHublink link;
+    test::PanelUnderTest p(&link);
+    QFile::copy(test::sourceDir() + QStringLiteral("/panel/app/help/VelmorXel.hlp"),
+        p.folder + QStringLiteral("/VelmorXel.hlp"));
+    XelForm &f = p.start();
+    f.mnuContents_Click();
+    HelpWindow *help = HelpWindow::instance();
+    ASSERT_TRUE(help->isVisible());
+    EXPECT_EQ(help->windowTitle(), QStringLiteral("32-Bit Xelvard Help"));
+    EXPECT_EQ(help->browser()->textCursor().position(), 0) << "opened at its contents";
+    const QString text = help->browser()->toPlainText();
+    for (const char *topic : { "Taking a route", "Salvos", "dialout", "No Response from Controller.", "xelcfg" })
+        EXPECT_TRUE(text.contains(QLatin1String(topic))) << topic;
+    help->resize(760, 640);
+    EXPECT_TRUE(help->grab().save(shotPath(QStringLiteral("help.png"))));
+
+    frmAbout about(&f);
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    EXPECT_TRUE(about.grab().save(shotPath(QStringLiteral("about.png"))));
+
+    // Exit closes the help window with the program.
+    f.close();
+    EXPECT_FALSE(f.isVisible());
+    QApplication::processEvents();
+    EXPECT_FALSE(HelpWindow::instance()->isVisible());
+}
+
+TEST(Screenshots, salvoEditorWithRoutes)
+{
+    FakeHublink link;
+    test::PanelUnderTest p(&link);
+    p.setting(QStringLiteral("ConfigFile"), test::sourceDir() + QStringLiteral("/panel/app/demo/house.cfg"));
+    XelForm &f = p.start();
+    f.btnPreset_Click();
+    auto *ed = f.findChild<frmPreset *>();
+    ASSERT_NE(ed, nullptr);
+    ed->grdPreset->setRangeSelected(QTableWidgetSelectionRange(0, 0, 3, 1), true);
+    ed->fillSelected(f.model().FindSource(QStringLiteral("CAM3")));
+    ed->grdPreset->clearSelection();
+    ed->grdPreset->setRangeSelected(QTableWidgetSelectionRange(8, 0, 9, 3), true);
+    ed->fillSelected(f.model().FindSource(QStringLiteral("VTR2")));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(ed));
+    EXPECT_TRUE(ed->grab().save(shotPath(QStringLiteral("salvo-editor.png"))));
+    // Every level column is wide enough for the widest source name.
+    for (int c = 0; c < ed->grdPreset->columnCount(); ++c)
+        EXPECT_GE(ed->grdPreset->columnWidth(c), ed->fontMetrics().horizontalAdvance(QStringLiteral("STB-PGM")));
 }
