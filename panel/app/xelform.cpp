@@ -233,7 +233,7 @@ void XelForm::Timer1_Timer()
     // Timer2: serve it as soon as the tick is over rather than on the next
     // 100 ms beat, so a take never waits longer than the tick in flight.
     if (m_pendingSource != -1 || m_pendingLock != 0 || m_salvoTakeRequested || m_pendingBlock || m_closeRequested
-        || m_reloadLinkRequested)
+        || m_reloadLinkRequested || m_callRemoteRequested)
         QTimer::singleShot(0, this, &XelForm::Timer2_Timer);
 }
 
@@ -287,6 +287,10 @@ void XelForm::Timer2_Timer()
         const SalvoBlock b = std::move(*m_pendingBlock);
         m_pendingBlock.reset();
         takeSalvoBlock(b.table, b.firstRow, b.firstColumn, b.lastRow, b.lastColumn);
+    }
+    if (m_callRemoteRequested) {
+        m_callRemoteRequested = false;
+        mnuCallRemote_Click();
     }
     if (m_hangupRequested) {
         TurnOffTimer();
@@ -453,6 +457,11 @@ void XelForm::reloadLink()
 
 void XelForm::mnuCallRemote_Click()
 {
+    // Dialling writes to the port: never in the middle of another command.
+    if (!linkIdle()) {
+        m_callRemoteRequested = true;
+        return;
+    }
     TurnOffTimer();
     link().ConnectModem();
     TurnOnTimer();

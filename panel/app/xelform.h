@@ -181,9 +181,11 @@ private:
     bool m_salvoTakeRequested = false;
     bool m_hangupRequested = false;
     // Waiting for the link to fall idle: the window's close, the link
-    // window's reload after new settings, and a take from the salvo editor.
+    // window's reload after new settings, a dial, and a take from the salvo
+    // editor.
     bool m_closeRequested = false;
     bool m_reloadLinkRequested = false;
+    bool m_callRemoteRequested = false;
     struct SalvoBlock {
         SalvoTable table;
         int firstRow = 0, firstColumn = 0, lastRow = -1, lastColumn = -1;

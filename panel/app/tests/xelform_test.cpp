@@ -470,9 +470,13 @@ TEST(XelFormMenus, exitAndNewSettingsWhileACommandWaitsWaitForTheLink)
     q.link.busy = true;
     q.settingsDialogAnswer = true;
     g.mnuCfgSettings_Click();
+    g.mnuCallRemote_Click();
+    EXPECT_EQ(q.link.count(Kind::Connect), 0) << "no dialling in the middle of a command";
     q.link.busy = false;
     g.Timer2_Timer();
+    g.Timer2_Timer();
     EXPECT_EQ(q.linkLoads, 2);
+    EXPECT_EQ(q.link.count(Kind::Connect), 1);
     EXPECT_TRUE(g.timer1Active());
 }
 
