@@ -1,24 +1,106 @@
-// Program folder lookup.
+// Program folder and shipped-file lookup.
 #include "programfolder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace exel {
 
-QString programFolder()
+namespace {
+
+const QLatin1String kShareSub("/../share/exel");
+
+QString joined(const QString &folder, const QString &name)
 {
-    const QString home = qEnvironmentVariable("EXEL_HOME");
-    if (!home.isEmpty())
-        return home;
+    return folder + QLatin1Char('/') + name;
+}
+
+QString clean(const QString &path)
+{
+    return QDir::cleanPath(path);
+}
+
+} // namespace
+
+QString executableFolder()
+{
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
 }
 
+bool isInstalledFolder(const QString &exeDir)
+{
+    if (exeDir.isEmpty())
+        return false;
+    const QString dir = clean(exeDir);
+    if (dir == QLatin1String("/usr") || dir.startsWith(QLatin1String("/usr/")))
+        return true;
+    if (QDir(dir + kShareSub).exists())
+        return true;
+    const QFileInfo info(dir);
+    return info.exists() && !info.isWritable();
+}
+
+QString programFolderFor(const QString &exelHome, const QString &exeDir, const QString &xdgDataHome,
+    const QString &home)
+{
+    if (!exelHome.isEmpty())
+        return exelHome;
+    if (!isInstalledFolder(exeDir))
+        return exeDir;
+    // A relative XDG_DATA_HOME is invalid and ignored, as the base directory
+    // rules say.
+    const QString dataHome = QDir::isAbsolutePath(xdgDataHome) ? xdgDataHome : home + QStringLiteral("/.local/share");
+    return clean(dataHome + QStringLiteral("/exel"));
+}
+
+QString programFolder()
+{
+    const QString exelHome = qEnvironmentVariable("EXEL_HOME");
+    const QString exeDir = executableFolder();
+    const QString folder = programFolderFor(exelHome, exeDir, qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
+    if (exelHome.isEmpty() && folder != exeDir && !QFileInfo::exists(folder)) {
+        // Owner-only: salvos and configurations are the user's own. A failure
+        // shows later as the first file that cannot be written there.
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    return folder;
+}
+
 QString inProgramFolder(const QString &name)
 {
-    return programFolder() + QLatin1Char('/') + name;
+    return joined(programFolder(), name);
+}
+
+QString shippedFolderFor(const QString &exeDir)
+{
+    if (isInstalledFolder(exeDir) && QDir(exeDir + kShareSub).exists())
+        return clean(exeDir + kShareSub);
+    return exeDir;
+}
+
+QString shippedFolder()
+{
+    return shippedFolderFor(executableFolder());
+}
+
+QString shippedFile(const QString &name, const QString &dataFolder)
+{
+    const QString exeDir = executableFolder();
+    for (const QString &folder : {dataFolder, exeDir, clean(exeDir + kShareSub)}) {
+        const QString path = joined(folder, name);
+        if (!folder.isEmpty() && QFileInfo(path).isFile())
+            return path;
+    }
+    return joined(dataFolder, name);
+}
+
+QString shippedFile(const QString &name)
+{
+    return shippedFile(name, programFolder());
 }
 
 } // namespace exel

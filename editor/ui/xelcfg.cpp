@@ -488,7 +488,7 @@ void XelCfg::mnuFileLDC_Click()
 
 void XelCfg::mnuHelpContents_Click()
 {
-    HelpWindow::showHelp(inProgramFolder(QStringLiteral("velmorxel.hlp")));
+    HelpWindow::showHelp(shippedFile(QStringLiteral("velmorxel.hlp")));
 }
 
 void XelCfg::mnuHelpAbout_Click()

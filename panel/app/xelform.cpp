@@ -6,6 +6,7 @@
 #include "frmabout.h"
 #include "frmpreset.h"
 #include "helpwindow.h"
+#include "programfolder.h"
 #include "salvofiles.h"
 
 #include <QAction>
@@ -469,7 +470,7 @@ void XelForm::mnuCallRemote_Click()
 
 void XelForm::mnuContents_Click()
 {
-    HelpWindow::showHelp(m_env.programFolder + QStringLiteral("/VelmorXel.hlp"));
+    HelpWindow::showHelp(shippedFile(QStringLiteral("VelmorXel.hlp"), m_env.programFolder));
 }
 
 void XelForm::mnuAbout_Click()
