@@ -3,6 +3,9 @@
 
 #include "frmconnect.h"
 #include "frmhublink.h"
+#include "hublinkcore.h"
+
+#include <QRadioButton>
 
 namespace exel {
 
@@ -20,7 +23,28 @@ public:
 private:
     frmHublink *m_form;
 };
+
+// What the main window's current link reported when its port would not open.
+QString portProblemOf(QWidget *parent)
+{
+    auto *form = qobject_cast<XelForm *>(parent);
+    if (!form)
+        return {};
+    const auto *core = dynamic_cast<const HublinkCore *>(&form->link());
+    if (!core || !core->isComError())
+        return {};
+    return core->openProblem();
+}
 } // namespace
+
+QString portProblemHint(const QString &problem)
+{
+    if (problem.trimmed().isEmpty())
+        return {};
+    return problem.trimmed()
+        + QStringLiteral("\nThe panel is not connected to a controller. Choose the port the controller is cabled to,"
+                         " or Simulator to try the panel without one.");
+}
 
 LinkFactory hublinkFactory(SettingsStore &settings, Dialogs &dialogs, Clock &clock)
 {
@@ -34,6 +58,11 @@ SettingsDialogRunner communicationsDialog(SettingsStore &settings)
     return [&settings](QWidget *parent) {
         CommSettingsForm::settingsChanged = false;
         FormConfig dlg(settings, parent);
+        const QString hint = portProblemHint(portProblemOf(parent));
+        if (!hint.isEmpty()) {
+            dlg.setPortProblem(hint);
+            dlg.CommSelect[4]->setFocus();
+        }
         dlg.exec();
         return CommSettingsForm::settingsChanged;
     };
