@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace exel {
 
@@ -35,7 +36,10 @@ bool isInstalledFolder(const QString &exeDir)
     if (exeDir.isEmpty())
         return false;
     const QString dir = clean(exeDir);
-    if (dir == QLatin1String("/usr") || dir.startsWith(QLatin1String("/usr/")))
+    // The system's program folders; a source tree under /usr/src or
+    // /usr/local/src is still a build tree.
+    static const QRegularExpression systemDirs(QStringLiteral("^/usr(/local)?/(s?bin|games|libexec|lib[^/]*)(/|$)"));
+    if (systemDirs.match(dir).hasMatch())
         return true;
     if (QDir(dir + kShareSub).exists())
         return true;
@@ -58,8 +62,12 @@ QString programFolderFor(const QString &exelHome, const QString &exeDir, const Q
 
 QString programFolder()
 {
+    return programFolderOf(executableFolder());
+}
+
+QString programFolderOf(const QString &exeDir)
+{
     const QString exelHome = qEnvironmentVariable("EXEL_HOME");
-    const QString exeDir = executableFolder();
     const QString folder = programFolderFor(exelHome, exeDir, qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
     if (exelHome.isEmpty() && folder != exeDir && !QFileInfo::exists(folder)) {
         // Owner-only: salvos and configurations are the user's own. A failure

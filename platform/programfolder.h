@@ -6,7 +6,7 @@
 // found next to the executable, or in the install's share folder.
 //
 // A program run from the build tree keeps its own folder for both. An
-// installed program (its folder read-only, under /usr, or laid out as
+// installed program (its folder read-only, a system folder under /usr, or laid out as
 // <prefix>/bin beside <prefix>/share/exel) writes to a per-user folder,
 // $XDG_DATA_HOME/exel (~/.local/share/exel by default), created on first use.
 // $EXEL_HOME, when set, is the program folder in every case.
@@ -23,11 +23,15 @@ QString programFolder();
 // folder + "/" + name (the design joins with a backslash).
 QString inProgramFolder(const QString &name);
 
+// programFolder() for a program in exeDir, with this process's environment.
+QString programFolderOf(const QString &exeDir);
+
 // The folder of the running executable.
 QString executableFolder();
 
 // True when exeDir looks like an installed program's folder rather than a
-// build tree: not writable, under /usr, or with ../share/exel beside it.
+// build tree: not writable, one of the system's program folders (/usr/bin,
+// /usr/lib/..., /usr/local/bin, ...), or with ../share/exel beside it.
 bool isInstalledFolder(const QString &exeDir);
 
 // The rules of programFolder() as a pure function, for tests: exelHome and

@@ -86,10 +86,14 @@ TEST(ProgramFolder, InstalledProgramWritesToThePerUserDataFolder)
     EXPECT_EQ(QFileInfo(shippedFolderFor(t.bin())).canonicalFilePath(), QFileInfo(t.share()).canonicalFilePath());
 }
 
-TEST(ProgramFolder, AnythingUnderUsrIsInstalled)
+TEST(ProgramFolder, SystemProgramFoldersAreInstalledSourceTreesUnderUsrAreNot)
 {
-    EXPECT_TRUE(isInstalledFolder(QStringLiteral("/usr/bin")));
-    EXPECT_TRUE(isInstalledFolder(QStringLiteral("/usr/local/bin")));
+    for (const char *dir : {"/usr/bin", "/usr/local/bin", "/usr/lib/exel", "/usr/lib/x86_64-linux-gnu/exel",
+             "/usr/libexec/exel", "/usr/bin/"})
+        EXPECT_TRUE(isInstalledFolder(QString::fromLatin1(dir))) << dir;
+    EXPECT_FALSE(isInstalledFolder(QStringLiteral("/usr/src/exel/build/panel/app")));
+    EXPECT_FALSE(isInstalledFolder(QStringLiteral("/usr/local/src/exel/build")));
+    EXPECT_FALSE(isInstalledFolder(QStringLiteral("/usr/binaries/exel")));
     EXPECT_FALSE(isInstalledFolder(QStringLiteral("/usrlocal/bin")));
     EXPECT_FALSE(isInstalledFolder(QString()));
 }
@@ -138,10 +142,30 @@ TEST(ProgramFolder, WithoutExelHomeABuildTreeProgramUsesItsOwnFolderAndCreatesNo
     const QByteArray xdg = t.data().toLocal8Bit();
     EnvGuard home("EXEL_HOME", nullptr);
     EnvGuard data("XDG_DATA_HOME", &xdg);
+    if (isInstalledFolder(QCoreApplication::applicationDirPath()))
+        GTEST_SKIP() << "this build tree sits where an install would";
     EXPECT_EQ(programFolder(), QCoreApplication::applicationDirPath());
     EXPECT_EQ(inProgramFolder(QStringLiteral("CFGDB.mdb")),
         QCoreApplication::applicationDirPath() + QStringLiteral("/CFGDB.mdb"));
     EXPECT_FALSE(QFileInfo::exists(t.data() + QStringLiteral("/exel")));
+}
+
+TEST(ProgramFolder, InstalledProgramCreatesItsPrivateDataFolderOnFirstUse)
+{
+    Trees t;
+    const QByteArray xdg = t.data().toLocal8Bit();
+    EnvGuard home("EXEL_HOME", nullptr);
+    EnvGuard data("XDG_DATA_HOME", &xdg);
+    const QString expected = t.data() + QStringLiteral("/exel");
+    ASSERT_FALSE(QFileInfo::exists(expected));
+    EXPECT_EQ(programFolderOf(t.bin()), expected);
+    const QFileInfo made(expected);
+    ASSERT_TRUE(made.isDir());
+    EXPECT_EQ(made.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther), 0);
+    // A second start keeps what the first one left there.
+    ASSERT_TRUE(test::writeFile(expected + QStringLiteral("/A.PRE"), "x"));
+    EXPECT_EQ(programFolderOf(t.bin()), expected);
+    EXPECT_TRUE(QFileInfo::exists(expected + QStringLiteral("/A.PRE")));
 }
 
 TEST(ProgramFolder, ExelHomeFromTheEnvironment)
