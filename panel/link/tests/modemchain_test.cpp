@@ -137,7 +137,9 @@ TEST(ModemChain, busyLineAndFailedInitialisationAreReported)
     frmHublink form(*settings, dialogs);
     form.connectionBookOverride = [] { return true; };
     form.link().ConnectModem();
-    EXPECT_EQ(dialogs.lastText(), QStringLiteral("Dialing 5551234 failed!"));
+    EXPECT_EQ(dialogs.lastText(), QStringLiteral("Dialing 5551234 failed!"))
+        << "modem saw: " << line.modem().commands().size() << " commands, last state "
+        << static_cast<int>(line.modem().state()) << "; messages: " << dialogs.messageTexts().join(" | ").toStdString();
     EXPECT_EQ(form.link().modemState(), HublinkCore::ModemDisconnected);
 
     // A command while disconnected offers the connection book first; Cancel sends nothing.
