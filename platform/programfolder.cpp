@@ -47,8 +47,8 @@ bool isInstalledFolder(const QString &exeDir)
     return info.exists() && !info.isWritable();
 }
 
-QString programFolderFor(const QString &exelHome, const QString &exeDir, const QString &xdgDataHome,
-    const QString &home)
+QString programFolderFor(
+    const QString &exelHome, const QString &exeDir, const QString &xdgDataHome, const QString &home)
 {
     if (!exelHome.isEmpty())
         return exelHome;
@@ -98,7 +98,7 @@ QString shippedFolder()
 QString shippedFile(const QString &name, const QString &dataFolder)
 {
     const QString exeDir = executableFolder();
-    for (const QString &folder : {dataFolder, exeDir, clean(exeDir + kShareSub)}) {
+    for (const QString &folder : { dataFolder, exeDir, clean(exeDir + kShareSub) }) {
         const QString path = joined(folder, name);
         if (!folder.isEmpty() && QFileInfo(path).isFile())
             return path;

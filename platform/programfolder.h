@@ -37,8 +37,8 @@ bool isInstalledFolder(const QString &exeDir);
 // The rules of programFolder() as a pure function, for tests: exelHome and
 // xdgDataHome are the variables' values (empty when unset), home the user's
 // home folder. Does not create anything.
-QString programFolderFor(const QString &exelHome, const QString &exeDir, const QString &xdgDataHome,
-    const QString &home);
+QString programFolderFor(
+    const QString &exelHome, const QString &exeDir, const QString &xdgDataHome, const QString &home);
 
 // Where read-only shipped files are: <prefix>/share/exel for an installed
 // program, else the executable's folder.

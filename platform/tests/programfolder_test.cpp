@@ -16,7 +16,7 @@ namespace {
 
 // A fake install tree <root>/usr/{bin,share/exel} and a build-tree folder.
 struct Trees {
-    QTemporaryDir root{test::tempHome() + QStringLiteral("/trees-XXXXXX")};
+    QTemporaryDir root { test::tempHome() + QStringLiteral("/trees-XXXXXX") };
     QString bin() const { return root.path() + QStringLiteral("/usr/bin"); }
     QString share() const { return root.path() + QStringLiteral("/usr/share/exel"); }
     QString build() const { return root.path() + QStringLiteral("/build/panel/app"); }
@@ -30,10 +30,11 @@ struct Trees {
 };
 
 // Sets or clears an environment variable for one scope.
-class EnvGuard
-{
+class EnvGuard {
 public:
-    EnvGuard(const char *name, const QByteArray *value) : m_name(name), m_had(qEnvironmentVariableIsSet(name))
+    EnvGuard(const char *name, const QByteArray *value)
+        : m_name(name)
+        , m_had(qEnvironmentVariableIsSet(name))
     {
         m_old = qgetenv(name);
         if (value)
@@ -79,8 +80,8 @@ TEST(ProgramFolder, InstalledProgramWritesToThePerUserDataFolder)
     EXPECT_TRUE(isInstalledFolder(t.bin()));
     EXPECT_EQ(programFolderFor({}, t.bin(), t.data(), QStringLiteral("/home/op")), t.data() + QStringLiteral("/exel"));
     // XDG_DATA_HOME unset, or relative (which the rules say to ignore): ~/.local/share.
-    EXPECT_EQ(programFolderFor({}, t.bin(), {}, QStringLiteral("/home/op")),
-        QStringLiteral("/home/op/.local/share/exel"));
+    EXPECT_EQ(
+        programFolderFor({}, t.bin(), {}, QStringLiteral("/home/op")), QStringLiteral("/home/op/.local/share/exel"));
     EXPECT_EQ(programFolderFor({}, t.bin(), QStringLiteral("rel/data"), QStringLiteral("/home/op")),
         QStringLiteral("/home/op/.local/share/exel"));
     EXPECT_EQ(QFileInfo(shippedFolderFor(t.bin())).canonicalFilePath(), QFileInfo(t.share()).canonicalFilePath());
@@ -88,8 +89,8 @@ TEST(ProgramFolder, InstalledProgramWritesToThePerUserDataFolder)
 
 TEST(ProgramFolder, SystemProgramFoldersAreInstalledSourceTreesUnderUsrAreNot)
 {
-    for (const char *dir : {"/usr/bin", "/usr/local/bin", "/usr/lib/exel", "/usr/lib/x86_64-linux-gnu/exel",
-             "/usr/libexec/exel", "/usr/bin/"})
+    for (const char *dir : { "/usr/bin", "/usr/local/bin", "/usr/lib/exel", "/usr/lib/x86_64-linux-gnu/exel",
+             "/usr/libexec/exel", "/usr/bin/" })
         EXPECT_TRUE(isInstalledFolder(QString::fromLatin1(dir))) << dir;
     EXPECT_FALSE(isInstalledFolder(QStringLiteral("/usr/src/exel/build/panel/app")));
     EXPECT_FALSE(isInstalledFolder(QStringLiteral("/usr/local/src/exel/build")));

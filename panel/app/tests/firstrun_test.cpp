@@ -47,7 +47,10 @@ void readAndCancelSettingsDialog(const std::shared_ptr<DialogSeen> &seenPtr, int
 
 // The program's own link window and settings dialog over the test's settings.
 struct RealLinkPanel : test::PanelUnderTest {
-    RealLinkPanel() : test::PanelUnderTest(nullptr) {}
+    RealLinkPanel()
+        : test::PanelUnderTest(nullptr)
+    {
+    }
     PanelEnvironment realEnvironment()
     {
         PanelEnvironment env = environment();
