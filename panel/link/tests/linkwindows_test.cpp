@@ -1,39 +1,24 @@
 // The link's windows with the real comm control, and whole conversations
 // with the controller emulator over a pseudo-terminal.
+#include "emulatedcontroller.h"
 #include "frmconnect.h"
 #include "frmhublink.h"
 #include "testsupport.h"
-#include "xelemulator.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSocketNotifier>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 using namespace exel;
+using exel::test::EmulatedController;
+using exel::test::FastClock;
 
 namespace {
-
-// Real time, running twenty times faster, so two-second waits take 100 ms.
-class FastClock : public Clock {
-public:
-    FastClock() { m_timer.start(); }
-    int64_t nowMs() const override { return m_timer.elapsed() * 20; }
-
-private:
-    QElapsedTimer m_timer;
-};
 
 std::unique_ptr<SettingsStore> freshSettings()
 {
@@ -42,62 +27,6 @@ std::unique_ptr<SettingsStore> freshSettings()
     QDir().mkpath(dir);
     return std::make_unique<SettingsStore>(dir);
 }
-
-// The controller emulator answering on the master side of a pty whose slave
-// is reachable as COM1 in a private device folder.
-class EmulatedController {
-public:
-    explicit EmulatedController(const QStringList &config)
-    {
-        const QString cfg = test::tempHome() + QStringLiteral("/emu.cfg");
-        test::writeFile(cfg, config.join(QStringLiteral("\r\n")).toLatin1());
-        QString error;
-        XelEmulator::loadModel(cfg, m_model, error);
-        m_emu = std::make_unique<XelEmulator>(m_model);
-        char name[256] = {};
-        openpty(&m_master, &m_slave, name, nullptr, nullptr);
-        termios t {};
-        tcgetattr(m_slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(m_slave, TCSANOW, &t);
-        fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_devDir = test::tempHome() + QStringLiteral("/dev-%1").arg(m_master);
-        QDir().mkpath(m_devDir);
-        QFile::remove(m_devDir + QStringLiteral("/COM1"));
-        QFile::link(QString::fromLatin1(name), m_devDir + QStringLiteral("/COM1"));
-        qputenv("TOLCOM_DEVICE_DIR", m_devDir.toLocal8Bit());
-        m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { serve(); });
-    }
-    ~EmulatedController()
-    {
-        m_notifier.reset();
-        ::close(m_slave);
-        ::close(m_master);
-        qunsetenv("TOLCOM_DEVICE_DIR");
-    }
-    XelEmulator &emu() { return *m_emu; }
-    QStringList received;
-
-private:
-    void serve()
-    {
-        char buf[512];
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n <= 0)
-            return;
-        received << QString::fromLatin1(buf, static_cast<int>(n));
-        for (const EmuReply &r : m_emu->receive(QByteArray(buf, static_cast<int>(n))))
-            if (!r.bytes.isEmpty() && !r.hangup)
-                (void)!::write(m_master, r.bytes.constData(), static_cast<size_t>(r.bytes.size()));
-    }
-    StatandConfig m_model;
-    std::unique_ptr<XelEmulator> m_emu;
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_devDir;
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
 
 const QStringList kRouter = {
     "CTL,MAIN,1,2",         "LVL,VID,MAIN,1,16,16", "LVL,AUD,MAIN,2,16,16", "SRC,CAM1,VID,1", "SRC,CAM1,AUD,1",
