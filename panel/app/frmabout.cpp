@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -33,9 +34,22 @@ QPixmap productPixmap(int size)
     return pm;
 }
 
+namespace {
+QPointer<QWidget> g_intro;
+}
+
+void closeSplash()
+{
+    if (g_intro)
+        g_intro->close();
+}
+
 void showSplash(const QString &title, int milliseconds)
 {
-    auto *intro = new QWidget(nullptr, Qt::SplashScreen | Qt::WindowStaysOnTopHint);
+    // Not kept on top: a message or the settings dialog raised during start-up
+    // must be above it.
+    auto *intro = new QWidget(nullptr, Qt::SplashScreen);
+    g_intro = intro;
     intro->setObjectName(QStringLiteral("intro"));
     intro->setAttribute(Qt::WA_DeleteOnClose);
     intro->setAttribute(Qt::WA_QuitOnClose, false);

@@ -9,6 +9,8 @@ namespace exel {
 // Shows the splash window "intro" without waiting; it closes itself after
 // about eight seconds, whatever the main window does meanwhile.
 void showSplash(const QString &title, int milliseconds = 8000);
+// Closes the splash early (before a dialog the operator must answer).
+void closeSplash();
 
 // Product name and version lines, and an OK button.
 class frmAbout : public QDialog {

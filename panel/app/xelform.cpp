@@ -118,8 +118,10 @@ void XelForm::Form_Load()
     setWindowTitle(kAppTitle);
 
     openLink();
-    if (link().isComError())
+    if (link().isComError()) {
+        closeSplash();
         mnuCfgSettings_Click();
+    }
 
     SettingsStore &s = *m_env.settings;
     m_localLock = s.GetFlag(kAppName, kVarsSection, QStringLiteral("LocalLock"));
