@@ -125,12 +125,12 @@ int main(int argc, char **argv)
         if (!ok || options.comNumber < 1 || options.comNumber > 255)
             return fail(QStringLiteral("--com takes a port number from 1 to 255"));
     }
-    for (const QString &spec : parser.values(faultOpt)) {
-        const qsizetype eq = spec.indexOf(QLatin1Char('='));
+    for (const QString &rule : parser.values(faultOpt)) {
+        const qsizetype eq = rule.indexOf(QLatin1Char('='));
         exel::EmuFault f;
         bool ok = false;
-        const double p = eq > 0 ? spec.mid(eq + 1).toDouble(&ok) : 0.0;
-        if (eq <= 0 || !exel::emuFaultFromName(spec.left(eq), f) || !ok || p < 0.0 || p > 1.0)
+        const double p = eq > 0 ? rule.mid(eq + 1).toDouble(&ok) : 0.0;
+        if (eq <= 0 || !exel::emuFaultFromName(rule.left(eq), f) || !ok || p < 0.0 || p > 1.0)
             return fail(QStringLiteral(
                 "--fault takes kind=P, kind one of silence, badsum, garbage, partial, slow, hangup and P from 0 to 1"));
         emulator.setFaultRate(f, p);
