@@ -3,6 +3,8 @@
 #include "commobject.h"
 
 #include "engine_testing.h"
+#include "netdriver.h"
+#include "portmap.h"
 #include "portwatch.h"
 
 #include <QCoreApplication>
@@ -356,14 +358,10 @@ void applyDeviceState(CommObject &obj)
     obj.driver->setState(s);
 }
 
-bool openPort(const ObjectPtr &obj)
+namespace {
+
+bool openDevicePort(const ObjectPtr &obj)
 {
-    if (obj->deviceKind != 2) {
-        diag(*obj, "SetPortOpen(TRUE): No port number set");
-        obj->lastOpenError = "No port number set";
-        obj->lastOpenErrno = ENODEV;
-        return false;
-    }
     const QByteArray dirEnv = qgetenv("TOLCOM_DEVICE_DIR");
     const std::string dir = dirEnv.isEmpty() ? std::string("/dev") : dirEnv.toStdString();
     const std::string first = dir + "/COM" + std::to_string(obj->port);
@@ -388,6 +386,51 @@ bool openPort(const ObjectPtr &obj)
         obj->lastOpenError = text.substr(std::string("SetPortOpen(TRUE): ").size());
         obj->lastOpenErrno = why;
         return false;
+    }
+    return true;
+}
+
+bool openNetworkPort(const ObjectPtr &obj, const PortTarget &target)
+{
+    obj->driver = makeNetworkDriver(target);
+    int err = 0;
+    if (obj->driver->open(target.url(), err)) {
+        if (portwatch::on(portwatch::Warnings))
+            diag(*obj, format("SetPortOpen(TRUE): COM%d is %s (port map line %d)", obj->port, target.url().c_str(), target.line));
+        return true;
+    }
+    const std::string reason = obj->driver->openFailure();
+    const std::string text = format("SetPortOpen(TRUE): Cannot open COM%d (%s): %s", obj->port, target.url().c_str(),
+        reason.empty() ? strerror(err) : reason.c_str());
+    diag(*obj, text);
+    obj->lastOpenError = text.substr(std::string("SetPortOpen(TRUE): ").size());
+    obj->lastOpenErrno = err ? err : EHOSTUNREACH;
+    return false;
+}
+
+} // namespace
+
+bool openPort(const ObjectPtr &obj)
+{
+    if (obj->deviceKind != 2) {
+        diag(*obj, "SetPortOpen(TRUE): No port number set");
+        obj->lastOpenError = "No port number set";
+        obj->lastOpenErrno = ENODEV;
+        return false;
+    }
+    // A port in the map is a network serial server; the rest are devices.
+    const PortMap map = loadPortMap();
+    for (const std::string &problem : map.problems)
+        diag(*obj, "Port map: " + problem);
+    const auto mapped = map.ports.find(obj->port);
+    if (mapped != map.ports.end()) {
+        if (!openNetworkPort(obj, mapped->second))
+            return false;
+    } else {
+        if (obj->driver->isNetwork())
+            obj->driver = makeDriver();
+        if (!openDevicePort(obj))
+            return false;
     }
     obj->lastOpenError.clear();
     obj->lastOpenErrno = 0;
@@ -421,13 +464,20 @@ void portLost(const ObjectPtr &obj, const char *where)
 {
     if (!obj->portOpen)
         return;
-    diag(*obj, format("%s: The device has gone away (%s); the port is closed", where, strerror(EIO)));
+    const bool network = obj->driver->isNetwork();
+    if (network)
+        diag(*obj, format("%s: The connection to the serial server was lost; the port is closed", where));
+    else
+        diag(*obj, format("%s: The device has gone away (%s); the port is closed", where, strerror(EIO)));
     obj->driver->close();
     obj->portOpen = false;
     obj->virtualCarrier = false;
     const bool hadCarrier = obj->modemStatus & kLineCarrier;
     obj->modemStatus = 0;
-    if (hadCarrier)
+    obj->carrierHolding = false;
+    // A lost connection is the network's carrier loss, whatever the remote
+    // port's own carrier line said.
+    if (hadCarrier || network)
         raiseEvent(obj, TOLCOM_EV_CD);
 }
 

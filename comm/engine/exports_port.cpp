@@ -1,6 +1,7 @@
 // Exported functions of the comm object: creation, port properties, line
 // states, tracing and the status dump.
 #include "commobject.h"
+#include "portmap.h"
 #include "portwatch.h"
 
 #include <QObject>
@@ -520,6 +521,26 @@ int32_t GetLastOpenError(uint32_t handle, char *buffer, int32_t size)
     return obj->lastOpenErrno;
 }
 
+int32_t GetPortTarget(int32_t port, char *buffer, int32_t size)
+{
+    const PortMap map = loadPortMap();
+    const auto it = map.ports.find(port);
+    if (it == map.ports.end())
+        return copyOut(std::string(), buffer, size);
+    copyOut(it->second.endpoint(), buffer, size);
+    return it->second.kind == PortTarget::Rfc2217 ? 2 : 1;
+}
+
+int32_t GetPortMapProblems(char *buffer, int32_t size)
+{
+    const PortMap map = loadPortMap();
+    std::string text;
+    for (const std::string &p : map.problems)
+        text += p + "\n";
+    copyOut(text, buffer, size);
+    return int32_t(std::min<size_t>(text.size(), INT32_MAX));
+}
+
 int32_t GetCommID(uint32_t handle)
 {
     OBJ_OR(0);
@@ -535,6 +556,8 @@ int32_t SetCommID(uint32_t handle, int32_t fd)
     }
     if (obj->portOpen)
         closePort(*obj);
+    if (obj->driver->isNetwork())
+        obj->driver = makeDriver();
     obj->driver->adopt(fd);
     obj->deviceKind = 2;
     if (fd == -1)

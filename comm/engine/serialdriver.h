@@ -81,6 +81,11 @@ public:
 
     // Waits up to ms for input; HungUp when the other end has gone.
     virtual WaitResult waitReadable(int ms) = 0;
+
+    // A port on a network serial server rather than a device.
+    virtual bool isNetwork() const { return false; }
+    // Why the last open failed, when the errno value alone does not say it.
+    virtual std::string openFailure() const { return {}; }
 };
 
 // Creates the termios implementation.

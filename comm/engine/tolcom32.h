@@ -209,6 +209,13 @@ TOLCOM_API int32_t GetBusy(uint32_t handle);
  * dialout group?)"), written into buffer (size bytes, NUL-terminated; may be
  * NULL). Returns the errno of that failure, 0 after a successful open. */
 TOLCOM_API int32_t GetLastOpenError(uint32_t handle, char *buffer, int32_t size);
+/* Where the port map sends a port: writes "host:port" (or "[v6]:port") and
+ * returns 1 for raw TCP, 2 for RFC 2217, 0 (and "") for a port that opens a
+ * device. The map is $XDG_CONFIG_HOME/tolcom-ports.conf, read at each call. */
+TOLCOM_API int32_t GetPortTarget(int32_t port, char *buffer, int32_t size);
+/* The map's ignored lines, one "tolcom-ports.conf line N: why" per line;
+ * returns the full length (which may exceed size). */
+TOLCOM_API int32_t GetPortMapProblems(char *buffer, int32_t size);
 TOLCOM_API int32_t GetCommID(uint32_t handle);
 /* Adopts a tty descriptor the caller opened; the object owns it from then on
  * and counts as open exactly when fd is not -1. */

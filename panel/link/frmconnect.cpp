@@ -3,6 +3,7 @@
 
 #include "controlfactory.h"
 #include "hublinkcore.h"
+#include "tolcom32.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -132,15 +133,32 @@ FormConfig::FormConfig(SettingsStore &settings, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
 
     auto *ports = new QGroupBox(QStringLiteral("Port"), this);
-    auto *portLayout = new QHBoxLayout(ports);
     auto *group = new QButtonGroup(this);
-    const char *captions[5] = {"Com1", "Com2", "Com3", "Com4", "Simulator"};
+    // A port the port map sends to a network serial server says where it
+    // leads; the buttons then stand one under the other to leave room for it.
+    QStringList captions = {"Com1", "Com2", "Com3", "Com4", "Simulator"};
+    bool mapped = false;
+    for (int i = 0; i < 4; ++i) {
+        char where[300] = {};
+        if (GetPortTarget(i + 1, where, sizeof where) > 0) {
+            captions[i] += QStringLiteral(" \u2192 ") + QString::fromLocal8Bit(where);
+            mapped = true;
+        }
+    }
+    QBoxLayout *portLayout = mapped ? static_cast<QBoxLayout *>(new QVBoxLayout(ports)) : new QHBoxLayout(ports);
     for (int i = 0; i < 5; ++i) {
-        CommSelect[i] = new QRadioButton(QString::fromLatin1(captions[i]), ports);
+        CommSelect[i] = new QRadioButton(captions[i], ports);
         group->addButton(CommSelect[i], i);
         portLayout->addWidget(CommSelect[i]);
     }
     layout->addWidget(ports);
+    char problems[2048] = {};
+    if (GetPortMapProblems(problems, sizeof problems) > 0) {
+        auto *lblPortMap = new QLabel(QStringLiteral("Port map lines ignored:\n") + QString::fromLocal8Bit(problems).trimmed(), this);
+        lblPortMap->setObjectName(QStringLiteral("lblPortMap"));
+        lblPortMap->setWordWrap(true);
+        layout->addWidget(lblPortMap);
+    }
     lblPortInfo->setWordWrap(true);
     lblPortInfo->hide();
     layout->addWidget(lblPortInfo);

@@ -54,7 +54,8 @@ public:
         m_devDir = tempHome() + QStringLiteral("/dev-%1").arg(n);
         QDir().mkpath(m_devDir);
         QFile::remove(m_devDir + QStringLiteral("/COM1"));
-        QFile::link(QString::fromLatin1(name), m_devDir + QStringLiteral("/COM1"));
+        m_ptyPath = QString::fromLatin1(name);
+        QFile::link(m_ptyPath, m_devDir + QStringLiteral("/COM1"));
         qputenv("TOLCOM_DEVICE_DIR", m_devDir.toLocal8Bit());
         m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { serve(); });
@@ -67,6 +68,8 @@ public:
         qunsetenv("TOLCOM_DEVICE_DIR");
     }
     XelEmulator &emu() { return *m_emu; }
+    // The pseudo-terminal's slave side, which the panel (or a serial server) opens.
+    const QString &ptyPath() const { return m_ptyPath; }
 
     // Every request line the emulator took, as its log reports it.
     QStringList log;
@@ -103,6 +106,7 @@ private:
     int m_master = -1;
     int m_slave = -1;
     QString m_devDir;
+    QString m_ptyPath;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
