@@ -1,15 +1,21 @@
 // The main window: tabs and grids, captions, menus and the page checks.
 #include "dialogs.h"
+#include "helpwindow.h"
+#include "programfolder.h"
 #include "settingsstore.h"
 #include "testsupport.h"
 #include "thermo.h"
 #include "xelcfg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextBrowser>
 #include <gtest/gtest.h>
 
 using namespace exel;
@@ -166,6 +172,54 @@ TEST_F(Window, nameSetMembers_addAndDelete)
     sources->selectAll();
     m_win->btnAdd_Click();
     EXPECT_EQ(m_db->nameSetMembers(all, "SRC").size(), 16);
+}
+
+// Every "#name" link of a help file leads to an anchor of the same file.
+QStringList brokenHelpLinks(const QString &html, int *checked = nullptr)
+{
+    QSet<QString> anchors;
+    for (const auto &m : QRegularExpression(QStringLiteral("<a name=\"([^\"]+)\"")).globalMatch(html))
+        anchors.insert(m.captured(1));
+    QStringList broken;
+    for (const auto &m : QRegularExpression(QStringLiteral("href=\"#([^\"]+)\"")).globalMatch(html)) {
+        if (checked)
+            ++*checked;
+        if (!anchors.contains(m.captured(1)))
+            broken << m.captured(1);
+    }
+    return broken;
+}
+
+TEST_F(Window, helpContentsOpensTheEditorsHelpAtItsContents)
+{
+    const QString source = test::sourceDir() + QStringLiteral("/editor/ui/velmorxel.hlp");
+    ASSERT_TRUE(QFile::copy(source, programFolder() + QStringLiteral("/velmorxel.hlp"))
+        || QFile::exists(programFolder() + QStringLiteral("/velmorxel.hlp")));
+    m_win->findChild<QAction *>("mnuHelpContents")->trigger();
+    HelpWindow *help = HelpWindow::instance();
+    ASSERT_TRUE(help->isVisible());
+    EXPECT_EQ(help->windowTitle(), QStringLiteral("XelCfg Help"));
+    EXPECT_EQ(help->browser()->textCursor().position(), 0) << "opened at its contents";
+    const QString text = help->browser()->toPlainText();
+    for (const char *topic :
+        { "Building a configuration step by step", "Making a configuration the panel's default",
+            "The configuration file format", "Troubleshooting", "Do you wish this to become the default configuration?",
+            "Unable to Save Configuarion File:", "Load Default Configuration" })
+        EXPECT_TRUE(text.contains(QLatin1String(topic))) << topic;
+    int checked = 0;
+    EXPECT_EQ(brokenHelpLinks(QString::fromUtf8(test::readFile(source)), &checked), QStringList());
+    EXPECT_EQ(brokenHelpLinks(QString::fromUtf8(
+                                  test::readFile(test::sourceDir() + QStringLiteral("/panel/app/help/VelmorXel.hlp"))),
+                  &checked),
+        QStringList());
+    EXPECT_GT(checked, 20) << "the contents links were found";
+    EXPECT_EQ(brokenHelpLinks(QStringLiteral("<a href=\"#gone\">x</a><a name=\"here\">")), QStringList { "gone" });
+
+    // Exit closes the help window with the program.
+    m_win->show();
+    m_win->close();
+    QApplication::processEvents();
+    EXPECT_FALSE(HelpWindow::instance()->isVisible());
 }
 
 } // namespace
