@@ -29,9 +29,12 @@ public:
         return p;
     }
 
-    Ser2netServer(QString device, Mode mode, QString lineSettings = QStringLiteral("9600n82"))
+    // charDelay false switches off ser2net's habit of holding received bytes
+    // for a few character times to send them in one packet.
+    Ser2netServer(QString device, Mode mode, bool charDelay = true, QString lineSettings = QStringLiteral("9600n82"))
         : m_device(std::move(device))
         , m_mode(mode)
+        , m_charDelay(charDelay)
         , m_line(std::move(lineSettings))
     {
     }
@@ -49,8 +52,8 @@ public:
         const QString accepter = m_mode == Rfc2217 ? QStringLiteral("telnet(rfc2217),tcp,127.0.0.1,%1").arg(m_port)
                                                     : QStringLiteral("tcp,127.0.0.1,%1").arg(m_port);
         const QString yaml = QStringLiteral("connection: &link#  accepter: %1#  connector: serialdev,%2,%3,local#"
-                                            "  options:#    kickolduser: true")
-                                 .arg(accepter, m_device, m_line);
+                                            "  options:#    kickolduser: true#    chardelay: %4")
+                                 .arg(accepter, m_device, m_line, m_charDelay ? QStringLiteral("true") : QStringLiteral("false"));
         m_pidFile = QDir::tempPath() + QStringLiteral("/ser2net-test-%1-%2.pid").arg(::getpid()).arg(m_port);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start(exe, {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"), m_pidFile,
@@ -128,6 +131,7 @@ private:
 
     QString m_device;
     Mode m_mode;
+    bool m_charDelay;
     QString m_line;
     quint16 m_port = 0;
     QString m_pidFile;
