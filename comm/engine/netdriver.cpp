@@ -66,10 +66,11 @@ public:
         hints.ai_socktype = SOCK_STREAM;
         addrinfo *found = nullptr;
         const std::string service = std::to_string(m_target.port);
-        const int gai = getaddrinfo(m_target.host.c_str(), service.c_str(), &hints, &found);
+        const int gai = resolveWithin(m_target.host, service, hints, deadline, found);
         if (gai != 0) {
             err = gai == EAI_SYSTEM ? errno : EHOSTUNREACH;
-            m_failure = "cannot find host \"" + m_target.host + "\": " + gai_strerror(gai);
+            m_failure = "cannot find host \"" + m_target.host + "\": "
+                + (gai == EAI_AGAIN ? std::string("no answer from the name server") : std::string(gai_strerror(gai)));
             return false;
         }
         int lastErr = ETIMEDOUT;
@@ -338,6 +339,58 @@ private:
             return true; // nothing to switch on a raw connection
         const std::string cmd = TelnetCodec::comPortCommand(TelnetCodec::CpSetControl, value);
         return sendRaw(cmd, 1000) == long(cmd.size());
+    }
+
+    // getaddrinfo with a deadline: a name server that does not answer must
+    // not hold the open (and the operator's window) for its own minutes.
+    static int resolveWithin(const std::string &host, const std::string &service, const addrinfo &hints,
+        int64_t deadline, addrinfo *&found)
+    {
+        // Numeric addresses need no name server.
+        addrinfo numeric = hints;
+        numeric.ai_flags |= AI_NUMERICHOST;
+        if (getaddrinfo(host.c_str(), service.c_str(), &numeric, &found) == 0)
+            return 0;
+        // The request lives on the heap: a lookup that outlives the deadline
+        // is cancelled, and if it cannot be, it is left to finish on its own.
+        struct Request {
+            std::string host, service;
+            addrinfo hints;
+            gaicb cb;
+        };
+        auto *req = new Request { host, service, hints, {} };
+        req->cb.ar_name = req->host.c_str();
+        req->cb.ar_service = req->service.c_str();
+        req->cb.ar_request = &req->hints;
+        gaicb *list[1] = { &req->cb };
+        int rc = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+        if (rc != 0) {
+            delete req;
+            return rc;
+        }
+        for (;;) {
+            const int64_t left = deadline - monotonicMs();
+            if (left <= 0)
+                break;
+            timespec ts { time_t(left / 1000), long(left % 1000) * 1000000L };
+            const int s = gai_suspend(list, 1, &ts);
+            if (s == EAI_INTR)
+                continue;
+            break;
+        }
+        rc = gai_error(&req->cb);
+        if (rc == EAI_INPROGRESS) {
+            if (gai_cancel(&req->cb) == EAI_CANCELED) {
+                delete req;
+            }
+            // Not cancelled: the resolver thread still uses req; it is
+            // leaked rather than freed under it (a once-off on a dead
+            // name server).
+            return EAI_AGAIN;
+        }
+        found = req->cb.ar_result;
+        delete req;
+        return rc;
     }
 
     static bool connectWithin(int fd, const sockaddr *addr, socklen_t len, int64_t deadline, int &err)
