@@ -369,8 +369,10 @@ bool XelEmulator::drawFault(EmuFault fault)
 EmuReply XelEmulator::deliver(const QString &answer)
 {
     EmuReply r;
-    if (drawFault(EmuFault::Slow))
+    if (drawFault(EmuFault::Slow)) {
+        log(QStringLiteral("   fault: slow (%1 ms)").arg(m_slowMs));
         r.delayMs = m_slowMs;
+    }
     const QByteArray frame = answer.toLatin1();
     if (drawFault(EmuFault::Hangup)) {
         log(QStringLiteral("   fault: hangup"));
