@@ -198,7 +198,14 @@ QString HublinkCore::SendHublinkCmd(const QString &strCmd, float &sglTimeout)
         if (!m_comm)
             break;
         if (getMember("InBufferCount").toInt() != 0) {
-            if (received.append(getMember("ComInput").toString())) {
+            bool complete = received.append(getMember("ComInput").toString());
+            // A late answer to an earlier question is not this one's: it is
+            // dropped and the wait goes on, so answers never slip one place.
+            while (complete && received.answer().good() && !HublinkAnswerFits(strCmd, received.answer().body)) {
+                received.dropFirstLine();
+                complete = received.hasLineEnd();
+            }
+            if (complete) {
                 const HublinkAnswer answer = received.answer();
                 if (answer.good()) {
                     result = answer.body;

@@ -4,6 +4,7 @@
 
 #include "numberrules.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace exel {
@@ -140,6 +141,33 @@ bool HublinkReceiveBuffer::append(QStringView chunk)
     m_text += chunk;
     m_lineEnd = lineEndAt(m_text, from);
     return m_lineEnd >= 0;
+}
+
+void HublinkReceiveBuffer::dropFirstLine()
+{
+    if (m_lineEnd < 0)
+        return;
+    m_text.remove(0, m_lineEnd + 1);
+    m_lineEnd = lineEndAt(m_text, 0);
+}
+
+bool HublinkAnswerFits(QStringView command, QStringView body)
+{
+    if (body.size() <= 4)
+        return true;
+    qsizetype p = 0;
+    while (p < command.size() && command[p].isDigit())
+        ++p;
+    const QStringView cmd = command.sliced(p);
+    if (cmd.startsWith(u'Y'))
+        return body.startsWith(cmd.sliced(1).first(std::min<qsizetype>(3, cmd.size() - 1)));
+    if (cmd.startsWith(u"WS"))
+        return std::all_of(body.begin(), body.end(), [](QChar c) { return c == u'0' || c == u'1'; });
+    if (cmd.startsWith(u'H') || cmd.startsWith(u'L'))
+        return false;
+    if (cmd.startsWith(u'K'))
+        return body.startsWith(u'K');
+    return true;
 }
 
 HublinkAnswer HublinkReceiveBuffer::answer() const

@@ -65,6 +65,8 @@ public:
     // More than kMaxChars arrived without a line end; what was over is dropped.
     bool overflowed() const { return m_overflow; }
     bool isEmpty() const { return m_text.isEmpty(); }
+    // Drops the first line (through its CR LF); what followed it stays.
+    void dropFirstLine();
     const QString &text() const { return m_text; }
     // The answer check over what has arrived (Incomplete until a CR LF).
     HublinkAnswer answer() const;
@@ -74,6 +76,16 @@ private:
     qsizetype m_lineEnd = -1;
     bool m_overflow = false;
 };
+
+// Whether a good answer can be the answer to command (its text as sent,
+// address prefix included, without checksum). An answer that comes after its
+// question timed out arrives while the next question waits; it is told apart
+// by its shape: a status answer echoes the output asked about, a lock table
+// holds only '0' and '1', a take or lock change is answered by one
+// character, a configuration query by a "K" record. Short answers (four
+// characters or fewer) carry nothing to match and always fit, as does the
+// answer to any other command.
+bool HublinkAnswerFits(QStringView command, QStringView body);
 
 // A command text built for the wire, or the reason it cannot be sent.
 struct HublinkCommand {

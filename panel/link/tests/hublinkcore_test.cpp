@@ -243,6 +243,42 @@ TEST_F(LinkTest, statusAndLockRepliesAreDecoded)
     EXPECT_EQ(link->CPUWCmd(2), (std::vector<bool>{false, false}));
 }
 
+// A controller that answers after the wait has ended: its answer arrives
+// while the next question waits, just ahead of that question's own answer.
+TEST_F(LinkTest, lateAnswerToAnEarlierQuestionIsNotTakenForThisOne)
+{
+    open();
+    QString late;
+    comm->responder = [&](const QString &line) {
+        QString own;
+        if (line.startsWith(QStringLiteral("Y002")))
+            own = answer(QStringLiteral("0024000500"));
+        else if (line.startsWith(QStringLiteral("WS")))
+            own = answer(QStringLiteral("0100"));
+        else if (line.startsWith(QStringLiteral("H")))
+            own = QStringLiteral("G\r\n");
+        const QString out = late + own;
+        late.clear();
+        return out;
+    };
+    std::vector<int16_t> src;
+    std::vector<bool> err;
+    late = answer(QStringLiteral("0014000900"));
+    ASSERT_EQ(link->CPUYCmd(0, 1, src, err), 2);
+    EXPECT_EQ(src[0], 4); // output 2's own answer, not output 1's
+    late = answer(QStringLiteral("0014000900"));
+    EXPECT_EQ(link->CPUWCmd(0), (std::vector<bool>{false, true, false, false, false}));
+    late = answer(QStringLiteral("0014000900"));
+    EXPECT_EQ(link->CPUHCmd(0, 1, 4, {2}), QStringLiteral("G"));
+    EXPECT_EQ(comm->written.size(), 3); // no retry: the take's own "G" came
+    EXPECT_EQ(link->noResponseCount(), 0);
+
+    // Only a late answer and then nothing: this question went unanswered.
+    late = answer(QStringLiteral("0014000900"));
+    EXPECT_EQ(link->CPUYCmd(0, 6, src, err), 0);
+    EXPECT_EQ(link->noResponseCount(), 1);
+}
+
 TEST_F(LinkTest, lowerCaseTrueDoesNotEnableTheModem)
 {
     set("ModemEnable", "true");

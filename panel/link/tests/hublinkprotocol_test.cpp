@@ -243,3 +243,37 @@ TEST(HublinkDecodeLocks, arrays)
     EXPECT_FALSE(HublinkDecodeLocks(QString(40000, QLatin1Char('0')), locks, err));
     EXPECT_EQ(err.number, 6);
 }
+
+TEST(HublinkAnswerFits, late_answers_are_told_apart_by_their_shape)
+{
+    // Status: the output asked about is echoed, whatever the address prefix.
+    EXPECT_TRUE(HublinkAnswerFits(u"Y007", u"00700005005000"));
+    EXPECT_TRUE(HublinkAnswerFits(u"3Y007", u"0070000"));
+    EXPECT_FALSE(HublinkAnswerFits(u"Y007", u"00600005005000"));
+    EXPECT_FALSE(HublinkAnswerFits(u"Y007", u"00110100000"));
+    // Lock tables hold only 0 and 1.
+    EXPECT_TRUE(HublinkAnswerFits(u"WS", u"0000100000000000"));
+    EXPECT_FALSE(HublinkAnswerFits(u"3WS", u"0060000086"));
+    // Takes and lock changes are answered by one character.
+    EXPECT_FALSE(HublinkAnswerFits(u"H007001", u"00700005005000"));
+    EXPECT_FALSE(HublinkAnswerFits(u"LS007", u"0000000000"));
+    EXPECT_TRUE(HublinkAnswerFits(u"KQDST", u"K*M*D*(DST,MON1,1,1)"));
+    EXPECT_FALSE(HublinkAnswerFits(u"KQ", u"0010000"));
+    // Short answers carry nothing to match; other commands take anything.
+    for (const char16_t *cmd : { u"Y001", u"WS", u"H001002", u"LS001", u"KCI", u"QSR" })
+        EXPECT_TRUE(HublinkAnswerFits(cmd, u"G")) << QString::fromUtf16(cmd).toStdString();
+    EXPECT_TRUE(HublinkAnswerFits(u"QSR", u"00100001001000"));
+}
+
+TEST(HublinkReceiveBuffer, first_line_dropped_keeps_what_followed)
+{
+    HublinkReceiveBuffer b;
+    ASSERT_TRUE(b.append(u"001AB\r\nG\r"));
+    b.dropFirstLine();
+    EXPECT_EQ(b.text(), QStringLiteral("G\r"));
+    EXPECT_FALSE(b.hasLineEnd());
+    EXPECT_TRUE(b.append(u"\n"));
+    EXPECT_EQ(b.answer().body, QStringLiteral("G"));
+    b.dropFirstLine();
+    EXPECT_TRUE(b.isEmpty());
+}
