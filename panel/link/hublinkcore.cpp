@@ -150,8 +150,15 @@ void HublinkCore::waitForInput(int64_t ms)
     ms = std::clamp<int64_t>(ms, 0, kWaitSliceMs);
     if (m_comm && m_comm->metaObject()->indexOfMethod("WaitForInput(int)") >= 0) {
         int queued = 0;
+        const int64_t before = m_clock.nowMs();
         QMetaObject::invokeMethod(m_comm, "WaitForInput", Qt::DirectConnection, Q_RETURN_ARG(int, queued),
                                   Q_ARG(int, static_cast<int>(ms)));
+        // A control whose port has closed under it (the line hung up) returns
+        // at once with nothing queued: pause for the rest of the slice here
+        // rather than spin on the processor until the time-out.
+        const int64_t waited = m_clock.nowMs() - before;
+        if (queued == 0 && waited < ms)
+            QThread::msleep(static_cast<unsigned long>(ms - waited));
         return;
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);

@@ -102,9 +102,15 @@ public:
 
     Q_INVOKABLE int WaitForInput(int ms)
     {
+        ++waitCalls;
+        // A control whose port has closed under it cannot wait: it returns at once.
+        if (!waitBlocks)
+            return 0;
         m_clock.advance(ms);
         return inBufferCount();
     }
+    int waitCalls = 0;
+    bool waitBlocks = true;
 
     void raiseCarrierChange(bool carrier)
     {

@@ -279,6 +279,21 @@ TEST_F(LinkTest, lateAnswerToAnEarlierQuestionIsNotTakenForThisOne)
     EXPECT_EQ(link->noResponseCount(), 1);
 }
 
+// After the line hung up the control's port is closed and its wait returns
+// at once: the link must still pause between looks, not spin for the whole
+// time-out.
+TEST_F(LinkTest, waitOnAControlThatCannotWaitDoesNotSpin)
+{
+    HublinkCore real(comm.get(), *settings, dialogs, SystemClock::instance(), &ui);
+    real.OpenLink();
+    comm->waitBlocks = false;
+    comm->responder = [](const QString &) { return QString(); };
+    float timeout = 0.3f;
+    EXPECT_EQ(real.SendHublinkCmd(QStringLiteral("Y001"), timeout), QString());
+    EXPECT_EQ(real.noResponseCount(), 1);
+    EXPECT_LT(comm->waitCalls, 40); // about one look per 50 ms slice
+}
+
 TEST_F(LinkTest, lowerCaseTrueDoesNotEnableTheModem)
 {
     set("ModemEnable", "true");
