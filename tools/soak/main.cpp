@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace exel;
@@ -130,7 +131,7 @@ private:
     // silence bursts: 0 idle, 1 waiting for offline, 2 waiting for recovery
     int m_burstState = 0;
     int64_t m_burstAt = 0, m_burstCleared = 0, m_nextBurst = 0;
-    int m_bursts = 0;
+    int m_bursts = 0, m_slots = 0, m_injectedHangups = 0;
 
     // hang-ups of the line
     bool m_hungUp = false;
@@ -281,6 +282,17 @@ void Soak::followBurst()
         if (now < m_nextBurst || m_hungUp || m_havePending)
             return;
         bool ok = false;
+        // Every third slot hangs the line up instead, so a run sees hang-ups
+        // however the random draws fall.
+        if (m_slots++ % 3 == 2) {
+            emulatorControl(m_opt.socket, QStringLiteral("fault hangup 1"), &ok);
+            if (!ok)
+                fail(QStringLiteral("the emulator's control socket did not answer"));
+            event(QStringLiteral("hang-up injected"));
+            ++m_injectedHangups;
+            m_nextBurst = now + m_opt.burstEveryMs;
+            return;
+        }
         emulatorControl(m_opt.socket, QStringLiteral("fault silence 1000000"), &ok);
         if (!ok) {
             fail(QStringLiteral("the emulator's control socket did not answer"));
@@ -610,10 +622,17 @@ void Soak::printReport(bool passed)
                .arg(m_statusChecked)
                .arg(m_lockChecked)
                .arg(m_statusMismatches.size());
-    out << QStringLiteral("silence bursts: %1; hang-ups: %2; link reloads: %3")
+    out << QStringLiteral(
+        "silence bursts: %1; hang-ups: %2 (%3 injected on schedule, the rest drawn); link reloads: %4")
                .arg(m_bursts)
                .arg(m_hangups)
+               .arg(m_injectedHangups)
                .arg(m_reloads);
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    out << QStringLiteral("processor time: %1 s user, %2 s system")
+               .arg(static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec / 1e6, 0, 'f', 1)
+               .arg(static_cast<double>(usage.ru_stime.tv_sec) + usage.ru_stime.tv_usec / 1e6, 0, 'f', 1);
     std::map<QString, std::vector<const Episode *>> byCause;
     for (const Episode &e : m_episodes)
         byCause[e.cause].push_back(&e);
