@@ -488,6 +488,8 @@ void Soak::finalChecks()
 {
     emulatorControl(m_opt.socket, QStringLiteral("fault clear"));
     if (lineGone()) {
+        ++m_hangups;
+        event(QStringLiteral("the line hung up; reopening it for the final checks"));
         emulatorControl(m_opt.socket, QStringLiteral("reopen"));
         reloadLink();
     }
