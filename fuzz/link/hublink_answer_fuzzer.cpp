@@ -31,6 +31,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         if (exel::HublinkDecodeLocks(reply, locks, error) && (locks.size() < 2 || locks.back()))
             __builtin_trap();
+        // The late-answer filter takes any command text and any body.
+        for (const char *command : { "Y001", "3Y999", "WS", "H001001", "LS002", "KQ", "Y", "" })
+            (void)exel::HublinkAnswerFits(QString::fromLatin1(command), reply);
+    }
+    // Dropping lines as the link does for late answers ends, and each drop
+    // shortens what is kept.
+    for (int i = 0; buf.hasLineEnd(); ++i) {
+        const qsizetype before = buf.text().size();
+        buf.dropFirstLine();
+        if (buf.text().size() >= before || i > 100000)
+            __builtin_trap();
     }
     return 0;
 }
