@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <mutex>
@@ -340,6 +341,24 @@ TEST_F(NetworkPort, rfc2217ModemStateNoticesRaiseTheLineEvents)
     EXPECT_EQ(GetCarrier(h), 1);
     EXPECT_EQ(GetDSR(h), 1);
     EXPECT_EQ(GetCTS(h), 0);
+}
+
+TEST_F(NetworkPort, rfc2217LineStateNoticesRaiseTheErrorEvents)
+{
+    LoopbackServer server(bytes({255, 253, 44}));
+    ASSERT_TRUE(open("rfc2217://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
+    pumpFor(100);
+    Recorder::reset();
+    // The remote port saw a break and a framing error, then an overrun.
+    server.setReply(bytes({255, 250, 44, 106, 0x18, 255, 240, 255, 250, 44, 106, 0x02, 255, 240}));
+    ASSERT_EQ(Output(h, "?", 1), 1);
+    for (int i = 0; i < 100 && Recorder::codes().size() < 3; ++i)
+        pumpFor(10);
+    const std::vector<int32_t> codes = Recorder::codes();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), TOLCOM_ER_BREAK), codes.end());
+    EXPECT_NE(std::find(codes.begin(), codes.end(), TOLCOM_ER_FRAME), codes.end());
+    EXPECT_NE(std::find(codes.begin(), codes.end(), TOLCOM_ER_OVERRUN), codes.end());
+    EXPECT_EQ(GetInBufferCount(h), 0) << "notices are not data";
 }
 
 TEST_F(NetworkPort, aFloodOfNegotiationNeverHoldsAWaitPastItsTime)
