@@ -48,14 +48,8 @@ QString qtFileFilter(const QString &designFilter)
     return out.join(QStringLiteral(";;"));
 }
 
-MsgAnswer ScriptedDialogs::messageBox(const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title)
+MsgAnswer goAheadAnswer(MsgButtons buttons)
 {
-    m_shown.push_back(Shown{Kind::MessageBox, text, title, buttons, icon, {}, {}});
-    if (!m_answers.empty()) {
-        const MsgAnswer a = m_answers.front();
-        m_answers.pop_front();
-        return a;
-    }
     switch (buttons) {
     case MsgButtons::YesNo:
     case MsgButtons::YesNoCancel:
@@ -67,6 +61,17 @@ MsgAnswer ScriptedDialogs::messageBox(const QString &text, MsgButtons buttons, M
     default:
         return MsgAnswer::Ok;
     }
+}
+
+MsgAnswer ScriptedDialogs::messageBox(const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title)
+{
+    m_shown.push_back(Shown{Kind::MessageBox, text, title, buttons, icon, {}, {}});
+    if (!m_answers.empty()) {
+        const MsgAnswer a = m_answers.front();
+        m_answers.pop_front();
+        return a;
+    }
+    return goAheadAnswer(buttons);
 }
 
 std::optional<QString> ScriptedDialogs::inputBox(const QString &prompt, const QString &title,

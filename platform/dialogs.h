@@ -16,6 +16,10 @@ enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetr
 enum class MsgIcon { None, Critical, Question, Exclamation, Information };
 enum class MsgAnswer { Ok, Cancel, Yes, No, Retry, Abort, Ignore };
 
+// The answer of an operator who goes ahead: Yes, Retry, Abort or OK by the
+// buttons offered. Unattended hosts (tests, the soak) answer with it.
+MsgAnswer goAheadAnswer(MsgButtons buttons);
+
 struct FileDialogRequest {
     QString title;
     // Filter in the design's form: "Name (*.EXT)|*.EXT|All files (*.*)|*.*".

@@ -5,6 +5,7 @@
 // network way to the pseudo-terminal.
 //
 //   network_bench [rounds]      (default 2000)
+#include "emulatorprogram.h"
 #include "frmhublink.h"
 #include "ser2netserver.h"
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 using namespace exel;
+using exel::test::EmulatorProgram;
 using exel::test::Ser2netServer;
 
 namespace {
@@ -30,35 +32,6 @@ double percentile(std::vector<double> v, double p)
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
-
-class EmulatorProgram {
-public:
-    bool start(const QString &config, const QString &deviceDir)
-    {
-        m_proc.start(QStringLiteral(XELEMU_BINARY),
-            { QStringLiteral("--no-console"), QStringLiteral("--diagonal"), QStringLiteral("--device-dir"), deviceDir,
-                QStringLiteral("--log"), QStringLiteral("/dev/null"), config });
-        if (!m_proc.waitForStarted())
-            return false;
-        while (!m_proc.canReadLine())
-            if (!m_proc.waitForReadyRead(5000))
-                return false;
-        m_path = QString::fromLocal8Bit(m_proc.readLine().trimmed());
-        return true;
-    }
-    ~EmulatorProgram()
-    {
-        m_proc.terminate();
-        if (!m_proc.waitForFinished(3000))
-            m_proc.kill();
-        m_proc.waitForFinished(1000);
-    }
-    QString path() const { return m_path; }
-
-private:
-    QProcess m_proc;
-    QString m_path;
-};
 
 struct Figures {
     double median = 0;
@@ -117,8 +90,8 @@ int main(int argc, char **argv)
     f.write("CTL,MAIN,1,2\r\nLVL,VID,MAIN,1,16,16\r\nLVL,AUD,MAIN,2,16,16\r\nSRC,CAM1,VID,1\r\nSRC,CAM1,AUD,1\r\n"
             "DST,MON1,VID,1\r\nDST,MON1,AUD,1\r\n");
     f.close();
-    EmulatorProgram emu;
-    if (!emu.start(cfg, home.filePath(QStringLiteral("dev")))) {
+    EmulatorProgram emu(QStringLiteral(XELEMU_BINARY));
+    if (!emu.start(cfg, home.filePath(QStringLiteral("dev")), { QStringLiteral("--diagonal") })) {
         fprintf(stderr, "the controller emulator did not start\n");
         return 1;
     }
@@ -135,7 +108,7 @@ int main(int argc, char **argv)
     // cost of the network path itself.
     Figures net[4];
     for (int mode = 0; mode < 4; ++mode) {
-        Ser2netServer server(emu.path(), mode % 2 == 0 ? Ser2netServer::Raw : Ser2netServer::Rfc2217, mode < 2);
+        Ser2netServer server(QString::fromLocal8Bit(emu.path()), mode % 2 == 0 ? Ser2netServer::Raw : Ser2netServer::Rfc2217, mode < 2);
         const QString why = server.start();
         if (!why.isEmpty()) {
             fprintf(stderr, "%s\n", qPrintable(why));

@@ -12,6 +12,7 @@
 //  - SendHublinkCmd's round trip against plain read/write on the same
 //    emulator (ratio), and the CPU used during a 2-second unanswered wait.
 #include "configreader.h"
+#include "emulatorprogram.h"
 #include "fakehublink.h"
 #include "frmhublink.h"
 #include "hublinkprotocol.h"
@@ -43,6 +44,8 @@
 #include <vector>
 
 using namespace exel;
+
+using exel::test::EmulatorProgram;
 
 namespace {
 
@@ -81,36 +84,6 @@ void writeLines(const QString &path, const QStringList &lines)
 }
 
 // The xelemu program on a pty, published as COM1 in a device folder.
-class EmulatorProgram {
-public:
-    bool start(const QString &config, const QString &deviceDir, const QStringList &extra)
-    {
-        m_proc.start(QStringLiteral(XELEMU_BINARY),
-            extra
-                + QStringList { QStringLiteral("--no-console"), QStringLiteral("--device-dir"), deviceDir,
-                    QStringLiteral("--log"), QStringLiteral("/dev/null"), config });
-        if (!m_proc.waitForStarted())
-            return false;
-        while (!m_proc.canReadLine())
-            if (!m_proc.waitForReadyRead(5000))
-                return false;
-        m_path = m_proc.readLine().trimmed();
-        return true;
-    }
-    ~EmulatorProgram()
-    {
-        m_proc.terminate();
-        if (!m_proc.waitForFinished(3000))
-            m_proc.kill();
-        m_proc.waitForFinished(1000);
-    }
-    QByteArray path() const { return m_path; }
-
-private:
-    QProcess m_proc;
-    QByteArray m_path;
-};
-
 struct Home {
     QTemporaryDir dir;
     SettingsStore settings { dir.filePath(QStringLiteral("cfg")) };
@@ -204,7 +177,7 @@ void pollingAndTakes()
     writeLines(cfg, generateSystemConfig(64, 64, 4, 1, 64));
     const QString dev = home.dir.filePath(QStringLiteral("dev"));
     QDir().mkpath(dev);
-    EmulatorProgram emu;
+    EmulatorProgram emu(QStringLiteral(XELEMU_BINARY));
     if (!emu.start(
             cfg, dev, { QStringLiteral("--settings"), QStringLiteral("9600,N,8,2"), QStringLiteral("--diagonal") })) {
         fprintf(stderr, "cannot start the emulator\n");
@@ -353,7 +326,7 @@ void roundTrip()
 
     std::vector<double> plainUs;
     {
-        EmulatorProgram emu;
+        EmulatorProgram emu(QStringLiteral(XELEMU_BINARY));
         if (!emu.start(cfg, dev, { QStringLiteral("--diagonal") }))
             return;
         const int fd = open(emu.path().constData(), O_RDWR | O_NOCTTY);
@@ -377,7 +350,7 @@ void roundTrip()
     double waitWall = 0;
     double waitCpu = 0;
     {
-        EmulatorProgram emu;
+        EmulatorProgram emu(QStringLiteral(XELEMU_BINARY));
         if (!emu.start(cfg, dev, { QStringLiteral("--diagonal") }))
             return;
         qputenv("TOLCOM_DEVICE_DIR", dev.toLocal8Bit());

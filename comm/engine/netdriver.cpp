@@ -22,13 +22,6 @@
 namespace tolcom {
 namespace {
 
-int64_t monotonicMs()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 // Remote modem state bits (NOTIFY-MODEMSTATE) to the engine's line word.
 uint32_t lineWordOf(uint8_t state)
 {

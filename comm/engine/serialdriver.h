@@ -88,6 +88,10 @@ public:
     virtual std::string openFailure() const { return {}; }
 };
 
+// Real time in ms for the drivers' own waits (the engine's time-outs use its
+// replaceable clock instead).
+int64_t monotonicMs();
+
 // Creates the termios implementation.
 std::unique_ptr<SerialDriver> makeTermiosDriver();
 

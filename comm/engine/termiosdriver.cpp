@@ -16,13 +16,6 @@
 namespace tolcom {
 namespace {
 
-int64_t monotonicMs()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 class TermiosDriver : public SerialDriver {
 public:
     ~TermiosDriver() override { close(); }
@@ -278,6 +271,13 @@ DriverFactory &factorySlot()
 }
 
 } // namespace
+
+int64_t monotonicMs()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 std::unique_ptr<SerialDriver> makeTermiosDriver()
 {

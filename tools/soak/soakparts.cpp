@@ -26,17 +26,7 @@ int64_t monotonicMs()
 MsgAnswer CountingDialogs::messageBox(const QString &text, MsgButtons buttons, MsgIcon, const QString &)
 {
     ++m_counts[text];
-    switch (buttons) {
-    case MsgButtons::YesNo:
-    case MsgButtons::YesNoCancel:
-        return MsgAnswer::Yes;
-    case MsgButtons::RetryCancel:
-        return MsgAnswer::Retry;
-    case MsgButtons::AbortRetryIgnore:
-        return MsgAnswer::Abort;
-    default:
-        return MsgAnswer::Ok;
-    }
+    return goAheadAnswer(buttons);
 }
 
 int CountingDialogs::total() const
