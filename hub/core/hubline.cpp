@@ -117,7 +117,7 @@ void HubLine::updateOnline()
     m_state.setLineOnline(m_name, online);
     hubLog(QStringLiteral("line %1: %2 (%3)")
                .arg(m_name, online ? QStringLiteral("online") : QStringLiteral("offline"),
-                   m_port.link().getDescriptionString()));
+                   m_port.portOpen() ? m_port.link().getDescriptionString() : QStringLiteral("port closed")));
     emit onlineChanged(online);
 }
 

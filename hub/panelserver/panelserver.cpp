@@ -312,9 +312,14 @@ void PanelClient::serve(const PanelCommand &cmd)
         return; // no controller at that address: silence, as on the wire
     const int16_t address = info->address;
     HubLine *line = m_hub.lineFor(address);
+    if (!line)
+        return;
     // An offline controller does not answer, through the hub or not: the
-    // panel counts its silence into its own offline state.
-    if (!line || !line->online())
+    // panel counts its silence into its own offline state. A take or lock
+    // change still goes to the line, which journals it as failed and says
+    // nothing back, so it is never lost without a trace.
+    const bool takeOrLock = cmd.kind == Kind::Take || cmd.kind == Kind::LockToggle;
+    if (!line->online() && !takeOrLock)
         return;
 
     const QPointer<PanelClient> self(this);

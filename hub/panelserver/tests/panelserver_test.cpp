@@ -153,8 +153,11 @@ TEST_F(ServerFixture, offlineController_getsNoAnswers)
     EXPECT_TRUE(p.answer(300).isEmpty());
     p.send(QStringLiteral("H001002002"));
     EXPECT_TRUE(p.answer(300).isEmpty());
+    // The take is journaled as failed, never lost without a trace.
     const auto entries = journal.list(0);
-    ASSERT_EQ(entries.size(), 0u); // refused before it became a take: the line carries nothing
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].state, EntryState::Failed);
+    EXPECT_EQ(entries[0].note, QStringLiteral("line offline"));
 }
 
 TEST_F(ServerFixture, askedButNeverAnswered_givesUpAtTheDeadline)

@@ -1,0 +1,54 @@
+// The hub's configuration: one INI file. Every key, its default and its
+// meaning are in one table, which both the reader and `xelhub --help` use; a
+// key or value the reader does not accept stops the start with the file, the
+// line and the reason.
+#pragma once
+
+#include "hubcore.h"
+#include "hubline.h"
+#include "journal.h"
+#include "panelserver.h"
+#include "serialline.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace exel::hub {
+
+struct LineConfig {
+    SerialLineSettings serial;
+    std::vector<int16_t> controllers; // empty: all
+    LineOptions options;
+};
+
+struct HubConfig {
+    QString name = QStringLiteral("xelhub");
+    QString dataDir; // empty: $XDG_DATA_HOME/xelhub
+    QString router; // configuration file, or "auto"
+    Freshness freshness;
+    std::vector<LineConfig> lines;
+    bool panelEnabled = true;
+    PanelServerOptions panel;
+    JournalLimits journal;
+
+    bool autoConfigure() const { return router.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; }
+    QString dataFolder() const;
+};
+
+struct ConfigProblem {
+    QString file;
+    int line = 0; // 0: the file as a whole
+    QString reason;
+    QString text() const;
+};
+
+// Reads the configuration text of a file named path (relative paths inside
+// it are taken from the file's folder).
+bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &config, ConfigProblem &problem);
+bool readHubConfig(const QString &path, HubConfig &config, ConfigProblem &problem);
+
+// The key table as `--help` prints it.
+QString hubConfigHelp();
+
+} // namespace exel::hub

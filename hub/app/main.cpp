@@ -1,0 +1,201 @@
+// xelhub: the router hub. One service owns each controller line and serves
+// the router to any number of panels; every take is journaled.
+#include "hubconfig.h"
+#include "hublog.h"
+#include "hubservice.h"
+#include "linecomm.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+using namespace exel::hub;
+
+namespace {
+
+const char *const kUsage = R"(Usage:
+  xelhub --config FILE        run the hub
+  xelhub journal --config FILE [--since T] [--destination NAME] [--limit N]
+                              print the take journal (T: 2024-05-01T10:00,
+                              or 30m, 2h, 7d back from now, or ms since 1970)
+  xelhub --help               this text and every configuration key
+
+The configuration is one INI file. A key or value that is not accepted stops
+the start with the file, line and reason. Keys, with their defaults:
+
+)";
+
+int g_signalPipe[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    const char c = 1;
+    (void)!::write(g_signalPipe[1], &c, 1);
+}
+
+void print(const QString &text)
+{
+    const QByteArray b = text.toUtf8();
+    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stdout);
+}
+
+bool parseSince(const QString &text, int64_t &out)
+{
+    const int64_t now = QDateTime::currentMSecsSinceEpoch();
+    if (text.isEmpty()) {
+        out = 0;
+        return true;
+    }
+    const QChar unit = text.back();
+    bool ok = false;
+    const int64_t n = text.left(text.size() - 1).toLongLong(&ok);
+    if (ok && n >= 0) {
+        const int64_t scale = unit == u'm' ? 60000 : unit == u'h' ? 3600000 : unit == u'd' ? 86400000 : 0;
+        if (scale > 0) {
+            out = now - n * scale;
+            return true;
+        }
+    }
+    const int64_t ms = text.toLongLong(&ok);
+    if (ok && ms >= 0) {
+        out = ms;
+        return true;
+    }
+    const QDateTime t = QDateTime::fromString(text, Qt::ISODate);
+    if (t.isValid()) {
+        out = t.toMSecsSinceEpoch();
+        return true;
+    }
+    return false;
+}
+
+QString when(int64_t ms)
+{
+    return ms > 0 ? QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                  : QStringLiteral("-");
+}
+
+int runJournal(const QStringList &args)
+{
+    QString configPath;
+    QString since;
+    QString destination;
+    int limit = 1000;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const QString next = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == QLatin1String("--config") && !next.isEmpty()) {
+            configPath = next;
+            ++i;
+        } else if (a == QLatin1String("--since") && !next.isEmpty()) {
+            since = next;
+            ++i;
+        } else if (a == QLatin1String("--destination") && !next.isEmpty()) {
+            destination = next;
+            ++i;
+        } else if (a == QLatin1String("--limit") && !next.isEmpty()) {
+            limit = next.toInt();
+            ++i;
+        } else {
+            std::fprintf(stderr, "xelhub journal: unknown argument %s\n%s", qPrintable(a), kUsage);
+            return 2;
+        }
+    }
+    if (configPath.isEmpty()) {
+        std::fprintf(stderr, "xelhub journal: --config FILE is needed to find the data folder\n");
+        return 2;
+    }
+    HubConfig config;
+    ConfigProblem problem;
+    if (!readHubConfig(configPath, config, problem)) {
+        std::fprintf(stderr, "xelhub: %s\n", qPrintable(problem.text()));
+        return 2;
+    }
+    int64_t sinceMs = 0;
+    if (!parseSince(since, sinceMs)) {
+        std::fprintf(stderr, "xelhub journal: --since %s is not a time\n", qPrintable(since));
+        return 2;
+    }
+    Journal journal;
+    QString error;
+    if (!journal.openForReading(config.dataFolder(), &error)) {
+        std::fprintf(stderr, "xelhub journal: %s\n", qPrintable(error));
+        return 1;
+    }
+    for (const JournalEntry &e : journal.list(sinceMs, destination, limit)) {
+        QString origin = e.origin.server + QLatin1Char(' ') + e.origin.address;
+        if (!e.origin.name.isEmpty())
+            origin += QStringLiteral(" (") + e.origin.name + QLatin1Char(')');
+        QString previous;
+        if (e.kind == JournalEntry::Kind::Take && !e.previous.empty())
+            previous = QStringLiteral(" replaced ") + encodeLevels(e.previous);
+        print(QStringLiteral("%1 %2 %3 %4 %5 [%6] from %7%8%9%10\n")
+                  .arg(e.id)
+                  .arg(when(e.queuedAt),
+                      e.kind == JournalEntry::Kind::Lock ? QStringLiteral("lock") : QStringLiteral("take"),
+                      entryStateName(e.state), e.summary, encodeLevels(e.inputs), origin, previous,
+                      e.reply.isEmpty() ? QString() : QStringLiteral(" reply ") + e.reply,
+                      (e.note.isEmpty() ? QString() : QStringLiteral(" - ") + e.note)
+                          + (e.interrupted ? QStringLiteral(" [interrupted]") : QString())));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // No display is needed or wanted: a service under systemd has none.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app;
+    if (lineCommNeedsWidgets())
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("xelhub"));
+    QStringList args = QCoreApplication::arguments().mid(1);
+
+    if (args.isEmpty() || args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        print(QString::fromUtf8(kUsage) + hubConfigHelp());
+        return args.isEmpty() ? 2 : 0;
+    }
+    if (args.front() == QLatin1String("journal"))
+        return runJournal(args.mid(1));
+    if (args.size() != 2 || args[0] != QLatin1String("--config")) {
+        std::fprintf(stderr, "%s", kUsage);
+        return 2;
+    }
+    HubConfig config;
+    ConfigProblem problem;
+    if (!readHubConfig(args[1], config, problem)) {
+        hubLog(QStringLiteral("xelhub: ") + problem.text());
+        return 2;
+    }
+
+    if (::pipe(g_signalPipe) == 0) {
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGINT, onSignal);
+    }
+    QSocketNotifier stopper(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopper, &QSocketNotifier::activated, [] {
+        hubLog(QStringLiteral("xelhub: stopping"));
+        QCoreApplication::quit();
+    });
+
+    HubService hub;
+    QString error;
+    if (!hub.start(config, &error)) {
+        hubLog(QStringLiteral("xelhub: ") + error);
+        return 1;
+    }
+    const int rc = QCoreApplication::exec();
+    hub.stop();
+    return rc;
+}
