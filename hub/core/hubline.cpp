@@ -616,7 +616,11 @@ bool HubLine::step()
     if (now < m_restUntil)
         return false;
 
-    if (!m_commands.empty()) {
+    // Takes go first, but a burst of them must not starve their confirming
+    // polls: after each command a pending confirmation gets its turn.
+    const bool confirmDue = !m_confirmStatus.empty() || !m_confirmLocks.empty();
+    if (!m_commands.empty() && !(confirmDue && m_commandsInARow > 0)) {
+        ++m_commandsInARow;
         Command c = std::move(m_commands.front());
         m_commands.pop_front();
         if (!lineUsable())
@@ -625,6 +629,7 @@ bool HubLine::step()
             runCommand(c);
         return true;
     }
+    m_commandsInARow = 0;
     if (!m_confirmStatus.empty()) {
         const Key key = m_confirmStatus.front();
         m_confirmStatus.pop_front();

@@ -152,6 +152,7 @@ private:
     bool m_online = true;
     int64_t m_nextReopen = 0;
     int64_t m_restUntil = 0;
+    int m_commandsInARow = 0;
 
     std::deque<Command> m_commands;
     std::deque<Key> m_confirmStatus;

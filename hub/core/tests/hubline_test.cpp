@@ -168,7 +168,9 @@ TEST_F(LineFixture, work_order_commandsConfirmsAskedWatchedThenSweep)
     l.submitTake(TakeRequest { 0, 2, { 1, 1 } }, who());
     clock.advance(1000); // the watched output is due again
     steps(6);
-    EXPECT_EQ(port->sent, (QStringList { "H001002002", "H002001001", "Y001", "Y002", "Y003", "Y004" }));
+    // Each take's confirmation follows it; then what a client waits for, then
+    // what it watches.
+    EXPECT_EQ(port->sent, (QStringList { "H001002002", "Y001", "H002001001", "Y002", "Y003", "Y004" }));
 }
 
 TEST_F(LineFixture, reentry_aClientSubmittingDuringACommandWaitsForTheNext)
@@ -246,4 +248,20 @@ TEST_F(LineFixture, lockTables_stayWithinTheirShareOfTheLine)
     EXPECT_GT(lockChars, 0);
     EXPECT_LE(lockChars, allChars * 0.11);
     EXPECT_EQ(l.wireChars(), allChars);
+}
+
+TEST_F(LineFixture, burstOfTakes_eachConfirmedByThePollAfterIt)
+{
+    // Panels that take again as soon as they are answered keep the queue
+    // full; the confirming polls must still come, one after each take.
+    HubLine &l = line();
+    steps(6);
+    port->sent.clear();
+    for (int i = 1; i <= 4; ++i)
+        l.submitTake(TakeRequest { 0, i, { static_cast<int16_t>(i), static_cast<int16_t>(i) } }, who());
+    steps(8);
+    EXPECT_EQ(port->sent,
+        (QStringList { "H001001001", "Y001", "H002002002", "Y002", "H003003003", "Y003", "H004004004", "Y004" }));
+    for (const JournalEntry &e : journal.list(0))
+        EXPECT_EQ(e.state, EntryState::Confirmed) << e.id;
 }
