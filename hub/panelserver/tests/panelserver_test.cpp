@@ -10,6 +10,12 @@
 
 #include <QDir>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace exel;
@@ -232,4 +238,59 @@ TEST_F(ServerFixture, allowList_refusesOthers)
     EXPECT_TRUE(list.allows(QHostAddress(QStringLiteral("::ffff:192.168.1.7"))));
     EXPECT_FALSE(list.allows(QHostAddress(QStringLiteral("192.168.2.7"))));
     EXPECT_TRUE(list.allows(QHostAddress(QStringLiteral("::1"))));
+}
+
+TEST_F(ServerFixture, clientThatStopsReading_isDroppedWithoutHoldingUpOthers)
+{
+    PanelServerOptions o;
+    o.requestRate = 1e6;
+    o.requestBurst = 1e6;
+    o.maxQueued = 100000;
+    o.maxOutput = 2048;
+    PanelServer &s = start(o);
+    state->statusRead(0, 1, { 1, 1 }, { false, false }, clock.nowMs()); // answered from the state
+    // A client with a tiny receive window that never reads what it is sent.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(s.port());
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    hubtest::ScriptedPanel good;
+    ASSERT_TRUE(good.connectTo(s.port()));
+    const QByteArray request = HublinkFrame(u"Y001").toLatin1();
+    QByteArray burst;
+    for (int i = 0; i < 500; ++i)
+        burst += request;
+    bool dropped = false;
+    for (int round = 0; round < 200 && !dropped; ++round) {
+        (void)!::write(fd, burst.constData(), static_cast<size_t>(burst.size()));
+        // The other client is answered all along.
+        ASSERT_EQ(good.ask(QStringLiteral("Y001"), 1000).left(3), QStringLiteral("001")) << round;
+        dropped = log.join(u'\n').contains(QStringLiteral("not reading its answers"));
+    }
+    ::close(fd);
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(s.clientCount(), 1);
+}
+
+TEST_F(ServerFixture, fiftyPanels_allServed)
+{
+    PanelServer &s = start();
+    std::vector<std::unique_ptr<hubtest::ScriptedPanel>> panels;
+    for (int i = 0; i < 60; ++i) {
+        panels.push_back(std::make_unique<hubtest::ScriptedPanel>());
+        ASSERT_TRUE(panels.back()->connectTo(s.port()));
+    }
+    ASSERT_TRUE(panels.front()->pumpUntil([&] { return s.clientCount() == 60; }, 5000));
+    // Every panel asks at once; every one is answered, each for its own output.
+    for (size_t i = 0; i < panels.size(); ++i)
+        panels[i]->send(QStringLiteral("Y%1").arg(i % 4 + 1, 3, 10, QLatin1Char('0')));
+    for (size_t i = 0; i < panels.size(); ++i) {
+        const QString body = HublinkCheckAnswer(QString::fromLatin1(panels[i]->answer())).body;
+        EXPECT_EQ(body.left(3), QStringLiteral("%1").arg(i % 4 + 1, 3, 10, QLatin1Char('0'))) << i;
+    }
 }
