@@ -3,6 +3,7 @@
 // control and link), many scripted panels in front of it over TCP.
 #include "hubharness.h"
 #include "scriptedpanel.h"
+#include "ser2netserver.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -138,4 +139,50 @@ TEST(HubEndToEnd, hangUp_portReopensAndClientsAreServedAgain)
     EXPECT_FALSE(h.emu("reopen").startsWith("ERR"));
     ASSERT_TRUE(waitFor([&] { return h.line().online(); }, 15000));
     EXPECT_EQ(p.ask(QStringLiteral("H004002002002002")), QStringLiteral("G"));
+}
+
+TEST(HubEndToEnd, badChecksumsAndSlowAnswers_clientsGetNothingStaleAndRecover)
+{
+    hubtest::HubHarness h(QStringLiteral("answer_timeout_ms = 300\n"));
+    h.ini.replace(QStringLiteral("[line]"), QStringLiteral("stale_seconds = 1\n[line]"));
+    ASSERT_TRUE(h.startEmulator());
+    QString error;
+    ASSERT_TRUE(h.startHub(&error)) << qPrintable(error);
+    hubtest::ScriptedPanel p;
+    ASSERT_TRUE(p.connectTo(h.port()));
+    ASSERT_FALSE(p.ask(QStringLiteral("Y005")).isEmpty());
+    // Damaged answers are no answers: once the reading is stale the hub
+    // answers nothing rather than an old reading.
+    EXPECT_TRUE(h.emu("fault badsum 100000").startsWith("OK"));
+    hubtest::pumpFor(1500);
+    p.send(QStringLiteral("Y005"));
+    EXPECT_TRUE(p.answer(1000).isEmpty());
+    EXPECT_TRUE(h.emu("fault clear").startsWith("OK"));
+    EXPECT_EQ(p.ask(QStringLiteral("Y005")).left(3), QStringLiteral("005"));
+    // Answers slower than the wait count as silence: offline, then back.
+    EXPECT_TRUE(h.emu("fault slow 100000").startsWith("OK"));
+    ASSERT_TRUE(waitFor([&] { return !h.line().online(); }, 15000));
+    EXPECT_TRUE(h.emu("fault clear").startsWith("OK"));
+    ASSERT_TRUE(waitFor([&] { return h.line().online(); }, 15000));
+    EXPECT_EQ(p.ask(QStringLiteral("Y005")).left(3), QStringLiteral("005"));
+}
+
+TEST(HubEndToEnd, throughSer2net_theLineIsANetworkSerialServer)
+{
+    if (exel::test::Ser2netServer::program().isEmpty())
+        GTEST_SKIP() << "ser2net is not installed";
+    hubtest::HubHarness h;
+    ASSERT_TRUE(h.startEmulator());
+    exel::test::Ser2netServer server(QString::fromLocal8Bit(h.emulator.path()), exel::test::Ser2netServer::Raw, false);
+    const QString why = server.start();
+    ASSERT_TRUE(why.isEmpty()) << qPrintable(why);
+    server.writePortMap(1);
+    QString error;
+    const bool started = h.startHub(&error);
+    exel::test::Ser2netServer::removePortMap();
+    ASSERT_TRUE(started) << qPrintable(error);
+    hubtest::ScriptedPanel p;
+    ASSERT_TRUE(p.connectTo(h.port()));
+    EXPECT_EQ(p.ask(QStringLiteral("H003007007007007")), QStringLiteral("G"));
+    EXPECT_EQ(p.ask(QStringLiteral("Y003")), QStringLiteral("00300007007007007"));
 }
