@@ -1,6 +1,8 @@
 # Install layout and the Debian package (cpack -G DEB, or the 'package' target).
 #
 #   bin/velmor_xel, bin/xelcfg              the two programs
+#   bin/xelhub                              the router hub, with its systemd
+#                                           unit in lib/systemd/system
 #   lib/exel/*.so, lib/exel/MODEM.LST       the shared libraries; the engine
 #                                           reads MODEM.LST beside itself
 #   lib/exel/xelemu, lib/exel/modememu      emulators for training and tests,
@@ -18,7 +20,7 @@ include(GNUInstallDirs)
 set(EXEL_PRIVATE_LIBDIR lib/exel)
 set(_exel_pkg ${PROJECT_SOURCE_DIR}/packaging)
 
-set(_exel_programs velmor_xel xelcfg)
+set(_exel_programs velmor_xel xelcfg xelhub)
 set(_exel_libraries exel_platform exel_platform_widgets tolcom32 tolcom)
 set(_exel_tools xelemu modememu)
 
@@ -52,6 +54,8 @@ install(FILES ${_exel_pkg}/icons/velmor_xel.png ${_exel_pkg}/icons/xelcfg.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
 install(FILES ${_exel_pkg}/99-exel-com1.rules DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${_exel_pkg}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${_exel_pkg}/xelhub.service DESTINATION lib/systemd/system)
+install(FILES ${_exel_pkg}/xelhub.ini DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME exel)
@@ -67,6 +71,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite (>= 6.4)")
+  "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6sql6 (>= 6.4), libqt6sql6-sqlite (>= 6.4), libqt6network6 (>= 6.4)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xvfb")
 include(CPack)

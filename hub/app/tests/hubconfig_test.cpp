@@ -1,6 +1,7 @@
 // The hub's configuration file: what each key sets, and that a bad key or
 // value stops the start with the file, the line and the reason.
 #include "hubconfig.h"
+#include "testsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -103,4 +104,14 @@ TEST(HubConfig, help_listsEveryKeyWithItsDefault)
     for (const char *key : { "router = (required)", "port = COM1", "listen = 127.0.0.1:4001",
              "allow = 127.0.0.0/8, ::1", "max_entries = 100000", "phone = (none)", "lock_share = 0.1" })
         EXPECT_TRUE(help.contains(QLatin1String(key))) << key;
+}
+
+TEST(HubConfig, packagedExample_isAcceptedAsItStands)
+{
+    HubConfig c;
+    ConfigProblem p;
+    const QString path = exel::test::sourceDir() + QStringLiteral("/packaging/xelhub.ini");
+    ASSERT_TRUE(readHubConfig(path, c, p)) << qPrintable(p.text());
+    EXPECT_EQ(c.panel.port, 4001);
+    EXPECT_TRUE(c.panel.allow.loopbackOnly());
 }
