@@ -184,7 +184,10 @@ int main(int argc, char **argv)
         std::signal(SIGINT, onSignal);
     }
     QSocketNotifier stopper(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopper, &QSocketNotifier::activated, [] {
+    QObject::connect(&stopper, &QSocketNotifier::activated, [&stopper] {
+        char c = 0;
+        (void)!::read(g_signalPipe[0], &c, 1);
+        stopper.setEnabled(false);
         hubLog(QStringLiteral("xelhub: stopping"));
         QCoreApplication::quit();
     });
