@@ -125,6 +125,8 @@ void HubService::logChanges()
             if (dest.isEmpty())
                 dest = QStringLiteral("output %1").arg(output);
             auto name = [&](int in) {
+                if (in == 0)
+                    return QStringLiteral("none");
                 const QString s = m_state->sourceName(address, level, in);
                 return s.isEmpty() ? QStringLiteral("input %1").arg(in) : s;
             };

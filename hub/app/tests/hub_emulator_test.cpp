@@ -186,3 +186,22 @@ TEST(HubEndToEnd, throughSer2net_theLineIsANetworkSerialServer)
     EXPECT_EQ(p.ask(QStringLiteral("H003007007007007")), QStringLiteral("G"));
     EXPECT_EQ(p.ask(QStringLiteral("Y003")), QStringLiteral("00300007007007007"));
 }
+
+TEST(HubEndToEnd, autoConfiguration_fromTheControllerThenServedToPanels)
+{
+    hubtest::HubHarness h;
+    // The emulator still needs its router; the hub asks the controller for it.
+    h.ini.replace(QStringLiteral("router = ") + h.router, QStringLiteral("router = auto"));
+    ASSERT_TRUE(h.startEmulator());
+    QString error;
+    ASSERT_TRUE(h.startHub(&error)) << qPrintable(error);
+    const StatandConfig &model = h.hub.state().model();
+    EXPECT_EQ(model.levelCount(), 4);
+    EXPECT_EQ(model.destinationCount(), 16);
+    EXPECT_GE(h.hub.state().model().FindDestination(QStringLiteral("PGM")), 0);
+    // A panel's own auto-configuration through the hub gets the same records.
+    hubtest::ScriptedPanel p;
+    ASSERT_TRUE(p.connectTo(h.port()));
+    EXPECT_TRUE(p.ask(QStringLiteral("KQLEV")).startsWith(QStringLiteral("K*M*D*(LEV,VIDEO,1)")));
+    EXPECT_EQ(p.ask(QStringLiteral("Y001")).left(3), QStringLiteral("001"));
+}
