@@ -141,6 +141,20 @@ TEST_F(PtyTest, twoObjectsCannotShareOnePort)
     DestroyCommObject(other);
 }
 
+// Guards against a busy COM1 opening /dev/ttyS0 (a different device) instead of failing.
+TEST_F(PtyTest, aBusyPortWithASecondNameStillFailsAsBusy)
+{
+    open();
+    const uint32_t other = CreateCommObject(nullptr);
+    SetCommPort(other, pty.port());
+    EXPECT_EQ(SetPortOpen(other, 1), 0);
+    EXPECT_EQ(GetPortOpen(other), 0);
+    char reason[256] = {};
+    EXPECT_EQ(GetLastOpenError(other, reason, sizeof reason), EBUSY);
+    EXPECT_NE(std::string(reason).find("/COM1: Device or resource busy"), std::string::npos) << reason;
+    DestroyCommObject(other);
+}
+
 TEST_F(PtyTest, outputReachesTheFarEndAndEchoShowsIt)
 {
     SetEcho(h, 1);
