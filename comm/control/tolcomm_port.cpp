@@ -439,7 +439,12 @@ void TolComm::sendOutput(const QByteArray &bytes)
     }
     if (bytes.isEmpty())
         return;
+    QPointer<TolComm> self(this);
     const int32_t n = ::Output(h, bytes.constData(), int32_t(bytes.size()));
+    // The write raises its error and carrier events on the spot, and a
+    // handler may have deleted the control.
+    if (!self)
+        return;
     if (n < 0) {
         const exel::ErrorInfo err = exel::errorFromErrno(EIO);
         raiseError(err.number, err.description);
