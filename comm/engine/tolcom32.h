@@ -218,7 +218,9 @@ TOLCOM_API int32_t GetPortTarget(int32_t port, char *buffer, int32_t size);
 TOLCOM_API int32_t GetPortMapProblems(char *buffer, int32_t size);
 TOLCOM_API int32_t GetCommID(uint32_t handle);
 /* Adopts a tty descriptor the caller opened; the object owns it from then on
- * and counts as open exactly when fd is not -1. */
+ * and counts as open exactly when fd is not -1. The descriptor is switched to
+ * non-blocking mode while the object holds it, and its file status flags are
+ * restored when the object releases it (SetCommID(-1), close, destroy). */
 TOLCOM_API int32_t SetCommID(uint32_t handle, int32_t fd);
 
 /* ---- Events, tracing, dialogs ---------------------------------------------- */

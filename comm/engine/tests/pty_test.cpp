@@ -493,6 +493,31 @@ TEST_F(PtyTest, adoptingADescriptorMakesTheObjectOpen)
     DestroyCommObject(other);
 }
 
+// Guards against an adopted blocking descriptor making reads and writes ignore their deadlines.
+TEST_F(PtyTest, anAdoptedBlockingDescriptorIsMadeNonBlockingAndGetsItsFlagsBack)
+{
+    const std::string path = QFile::symLinkTarget(qEnvironmentVariable("TOLCOM_DEVICE_DIR") + "/COM1").toStdString();
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    // The caller keeps a copy that shares the open file, and with it the flags.
+    const int mine = dup(fd);
+    ASSERT_EQ(fcntl(mine, F_GETFL) & O_NONBLOCK, 0);
+    ASSERT_EQ(SetCommID(h, fd), 0);
+    ASSERT_NE(fcntl(mine, F_GETFL) & O_NONBLOCK, 0);
+    {
+        // With nothing to read, a look-up ends at its time-out instead of
+        // sitting in read() for ever.
+        FrozenTime frozen;
+        SetLookUpTimeOut(h, 300);
+        const std::string list = lookups({ "OK" });
+        EXPECT_EQ(DiscardUntilLookUp(h, list.data(), int32_t(list.size())), -1);
+        EXPECT_GE(frozen.pauses, 300);
+    }
+    SetCommID(h, -1);
+    EXPECT_EQ(fcntl(mine, F_GETFL) & O_NONBLOCK, 0);
+    ::close(mine);
+}
+
 TEST_F(PtyTest, fileTransfersFailWithAReason)
 {
     EXPECT_EQ(Upload(h, 5, "x.bin"), -1);
