@@ -13,6 +13,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cerrno>
+
 // Gives the engine's C callback access to the control's private handler.
 struct TolCommEngineBridge {
     static int32_t onEvent(uint32_t handle, int32_t /*controlId*/, int32_t code)
@@ -117,7 +119,16 @@ void TolComm::destroyEngine()
 void TolComm::onEngineEvent(int32_t code)
 {
     m_commEvent = code;
+    // The engine closes a port whose device went away and then raises a
+    // carrier change; a carrier event on a closed port means exactly that.
+    const bool lost = code == Event_Carrier && m_handle && !GetPortOpen(m_handle);
+    QPointer<TolComm> self(this);
     HandleCommEvent();
+    if (lost && self && m_handle) {
+        char text[512] = {};
+        const int err = GetLastOpenError(m_handle, text, sizeof text);
+        raiseError(err ? err : EIO, QString::fromLocal8Bit(text));
+    }
 }
 
 bool TolComm::event(QEvent *e)

@@ -470,20 +470,23 @@ void portLost(const ObjectPtr &obj, const char *where)
     if (!obj->portOpen)
         return;
     const bool network = obj->driver->isNetwork();
-    if (network)
-        diag(*obj, format("%s: The connection to the serial server was lost; the port is closed", where));
-    else
-        diag(*obj, format("%s: The device has gone away (%s); the port is closed", where, strerror(EIO)));
+    const std::string why = network ? std::string("The connection to the serial server was lost")
+                                    : format("The device has gone away (%s)", strerror(EIO));
+    diag(*obj, format("%s: %s; the port is closed", where, why.c_str()));
     obj->driver->close();
     obj->portOpen = false;
     obj->virtualCarrier = false;
-    const bool hadCarrier = obj->modemStatus & kLineCarrier;
     obj->modemStatus = 0;
     obj->carrierHolding = false;
-    // A lost connection is the network's carrier loss, whatever the remote
-    // port's own carrier line said.
-    if (hadCarrier || network)
-        raiseEvent(obj, TOLCOM_EV_CD);
+    obj->ctsHolding = false;
+    obj->dsrHolding = false;
+    // The host reads why through the open error, as after a failed open.
+    obj->lastOpenError = format("COM%d: %s; the port is closed", obj->port, why.c_str());
+    obj->lastOpenErrno = network ? ECONNRESET : EIO;
+    // A lost device is a lost line, whatever its carrier said before (a
+    // pseudo-terminal or a three-wire cable never shows one): the carrier
+    // event tells the host at once instead of leaving it to poll PortOpen.
+    raiseEvent(obj, TOLCOM_EV_CD);
 }
 
 bool pumpOnce(const ObjectPtr &obj)

@@ -207,7 +207,12 @@ TOLCOM_API int32_t GetBusy(uint32_t handle);
 /* Why the last SetPortOpen(1) failed, for the user: the device tried and the
  * reason ("Cannot open /dev/COM1: Permission denied (is the user in the
  * dialout group?)"), written into buffer (size bytes, NUL-terminated; may be
- * NULL). Returns the errno of that failure, 0 after a successful open. */
+ * NULL). Returns the errno of that failure, 0 after a successful open. Only a
+ * name that does not exist falls back to /dev/ttyS<n-1>: a busy or forbidden
+ * port fails with its own reason. When an open port's device goes away (or
+ * its network connection is lost) the engine closes the port, records why
+ * here ("COM1: The device has gone away (Input/output error); the port is
+ * closed", EIO; ECONNRESET for a connection) and raises TOLCOM_EV_CD. */
 TOLCOM_API int32_t GetLastOpenError(uint32_t handle, char *buffer, int32_t size);
 /* Where the port map sends a port: writes "host:port" (or "[v6]:port") and
  * returns 1 for raw TCP, 2 for RFC 2217, 0 (and "") for a port that opens a

@@ -3,6 +3,7 @@
 // device, and the diagnostic log.
 #include "enginetest.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <thread>
@@ -386,6 +387,23 @@ TEST_F(PtyTest, aVanishingDeviceClosesThePortWithoutHangingAWait)
         found = found || text.find("The device has gone away") != std::string::npos;
     EXPECT_TRUE(found);
     EXPECT_EQ(Output(h, "x", 1), 0);
+}
+
+// Guards against a vanished device closing the port without any event.
+TEST_F(PtyTest, aVanishingDeviceRaisesTheCarrierEventAndSaysWhy)
+{
+    open();
+    SetInterval(h, 10);
+    pty.closeMaster();
+    QElapsedTimer t;
+    t.start();
+    while (GetPortOpen(h) && t.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_EQ(GetPortOpen(h), 0);
+    EXPECT_EQ(Recorder::codes(), std::vector<int32_t> { TOLCOM_EV_CD });
+    char reason[256] = {};
+    EXPECT_EQ(GetLastOpenError(h, reason, sizeof reason), EIO);
+    EXPECT_STREQ(reason, "COM1: The device has gone away (Input/output error); the port is closed");
 }
 
 TEST_F(PtyTest, tracesGoToTheLogOnlyWhenSwitchedOn)
