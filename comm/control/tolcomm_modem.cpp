@@ -10,7 +10,8 @@
 namespace {
 
 constexpr int kModemFields = 7;
-constexpr int kModemFieldMax = 255;
+// The engine stores a field of at most a modem list line's length.
+constexpr int kModemFieldMax = 199;
 
 // Dial results as the host reads them back from Dial; "CONNECTED" is success.
 QString dialResultText(int result)
@@ -60,7 +61,8 @@ void TolComm::setModemField(int index, const QString &value)
     while (fields.size() < kModemFields)
         fields << QString();
     fields[index] = value;
-    SetModemOptions(h, fields.mid(0, kModemFields).join(u'\t').toLatin1().constData());
+    if (SetModemOptions(h, fields.mid(0, kModemFields).join(u'\t').toLatin1().constData()) != 0)
+        raiseInvalidValue();
 }
 
 void TolComm::setModemIndex(int entry)

@@ -311,6 +311,8 @@ TOLCOM_API int32_t LoadModemOptions(uint32_t handle, int32_t entry);
 /* The record in its tab-separated form: title, init, tone dial, pulse dial,
  * answer, hang-up, maximum speed. Returns the length written. */
 TOLCOM_API int32_t GetModemOptions(uint32_t handle, char *buffer, int32_t size);
+/* 0, or 380 (record unchanged) when text is NULL or a field is longer than
+ * 199 characters, the longest a modem list line holds. */
 TOLCOM_API int32_t SetModemOptions(uint32_t handle, const char *text);
 /* Fills a QComboBox * / QListWidget * with "Hayes Compatible" (value 0) and the
  * list's titles (values 1, 2, ...), selecting the current title. 1, or 0 when

@@ -60,6 +60,8 @@ TEST(TolCommErrors, refused_values_keep_the_previous_value)
         { "Emulation", 4, 5 },
         { "ModemInitCommand", "AT&F^M", "AT\tZ" },
         { "ModemHangUpCommand", "ATH^M", QString("ATH\r") },
+        // Longer than the engine can keep: refused, not cut at 199.
+        { "ModemInitCommand", QString(199, 'I'), QString(200, 'I') },
         { "LookUpSeparator", "|", "||" },
         { "Columns", 132, 0 },
     };
