@@ -131,7 +131,8 @@ bool XelCfgDb::Init()
     m_holder.clear();
     if (isOpen())
         return true;
-    if (!m_lock) {
+    // An in-memory database is this connection's alone: nothing to lock.
+    if (!m_lock && m_path != QLatin1String(":memory:")) {
         const QString lockPath = m_path + QStringLiteral(".lock");
         auto lock = std::make_unique<QLockFile>(lockPath);
         // An editor runs for hours: only a holder that is gone makes a lock stale.

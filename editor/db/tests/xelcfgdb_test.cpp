@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -357,6 +358,12 @@ TEST_F(XelCfgDbTest, init_oneEditorPerDatabase)
     m_db.reset();
     EXPECT_TRUE(second.Init()) << second.lastError().toStdString();
     EXPECT_FALSE(second.heldElsewhere());
+
+    // An in-memory database (the import fuzzer's) belongs to its connection alone.
+    XelCfgDb memory1(&m_dialogs, ":memory:"), memory2(&m_dialogs, ":memory:");
+    EXPECT_TRUE(memory1.Init());
+    EXPECT_TRUE(memory2.Init());
+    EXPECT_FALSE(QFileInfo::exists(":memory:.lock"));
 }
 
 // Guards against applied work going unnoticed: only committed grid edits
