@@ -4,7 +4,9 @@
 #   bin/xelhub                              the router hub, with its systemd
 #                                           unit in lib/systemd/system
 #   lib/exel/*.so, lib/exel/MODEM.LST       the shared libraries; the engine
-#                                           reads MODEM.LST beside itself
+#                                           reads MODEM.LST and loads its
+#                                           windows (libtolcom32_widgets.so)
+#                                           beside itself
 #   lib/exel/xelemu, lib/exel/modememu      emulators for training and tests,
 #                                           off the PATH
 #   share/exel/*.hlp                        help files, read-only
@@ -21,7 +23,7 @@ set(EXEL_PRIVATE_LIBDIR lib/exel)
 set(_exel_pkg ${PROJECT_SOURCE_DIR}/packaging)
 
 set(_exel_programs velmor_xel xelcfg xelhub)
-set(_exel_libraries exel_platform exel_platform_widgets tolcom32 tolcom)
+set(_exel_libraries exel_platform exel_platform_widgets tolcom32 tolcom32_widgets tolcom_core tolcom)
 set(_exel_tools xelemu modememu)
 
 foreach(t IN LISTS _exel_programs)

@@ -1,5 +1,9 @@
-// TolComm: the embeddable serial communications control, a widget that owns
-// one engine comm object and presents it as properties, methods and signals.
+// TolComm: the embeddable serial communications control, a widget that
+// presents one engine comm object as properties, methods and signals. The
+// engine object and every non-visual member belong to the TolCommCore it wraps
+// (tolcommcore.h, usable without a window); TolComm forwards those members to
+// it and adds the window: colours, font, the terminal screen, its capture,
+// the modem boxes, the key and mouse events.
 //
 // Hosts drive it by member name through Qt's meta-object system:
 //   comm->setProperty("CommPort", 1);
@@ -45,6 +49,7 @@
 
 #include "propertybag.h"
 #include "tolcomexport.h"
+#include "tolcommcore.h"
 
 #include <QColor>
 #include <QFont>
@@ -344,35 +349,38 @@ public:
     Q_ENUM(XferStatus)
 
     // Run-time error numbers the control raises itself.
-    static constexpr int kErrInputBusy = 70;
-    static constexpr int kErrInvalidValue = 380;
-    static constexpr int kErrPortNotOpen = 8018;
+    static constexpr int kErrInputBusy = TolCommCore::kErrInputBusy;
+    static constexpr int kErrInvalidValue = TolCommCore::kErrInvalidValue;
+    static constexpr int kErrPortNotOpen = TolCommCore::kErrPortNotOpen;
 
     explicit TolComm(QWidget *parent = nullptr);
     ~TolComm() override;
+
+    // The window-free control this widget wraps (it owns it).
+    TolCommCore *core() const { return m_core; }
 
     // ---- Methods of the interface ----
     Q_INVOKABLE void About();
     // Raises OnComm (unless IgnoreOnComm) and then the one event that belongs
     // to CommEvent.
-    Q_INVOKABLE void HandleCommEvent();
+    Q_INVOKABLE void HandleCommEvent() { m_core->HandleCommEvent(); }
     // Stores code as CommEvent and raises its events; id is the engine's
     // control id (the comm handle) and is not otherwise used.
-    Q_INVOKABLE int HandleEvent(int id, int code);
+    Q_INVOKABLE int HandleEvent(int id, int code) { return m_core->HandleEvent(id, code); }
 
     // ---- Added on this platform ----
     // Waits up to milliseconds for received bytes while events keep running;
     // returns as soon as any are queued: the count queued, or 0 on time-out
     // or a closed port.
-    Q_INVOKABLE int WaitForInput(int milliseconds);
+    Q_INVOKABLE int WaitForInput(int milliseconds) { return m_core->WaitForInput(milliseconds); }
     // Last run-time error (0 = none) and its description.
-    Q_INVOKABLE int lastError() const { return m_errorNumber; }
-    Q_INVOKABLE QString lastErrorDescription() const { return m_errorDescription; }
-    Q_INVOKABLE void clearError();
-    // Why the last attempt to open the port failed: the device tried and the
-    // reason, with a hint for the usual causes (our addition; "" when the
-    // last open succeeded).
-    Q_INVOKABLE QString lastOpenError();
+    Q_INVOKABLE int lastError() const { return m_core->lastError(); }
+    Q_INVOKABLE QString lastErrorDescription() const { return m_core->lastErrorDescription(); }
+    Q_INVOKABLE void clearError() { m_core->clearError(); }
+    // Why the last attempt to open the port failed, or why the open port was
+    // lost: the device tried and the reason, with a hint for the usual causes
+    // (our addition; "" when the last open succeeded).
+    Q_INVOKABLE QString lastOpenError() { return m_core->lastOpenError(); }
 
     // Persistence in the hosting form's property bag. InitProperties sets up
     // a new control (its modem strings and defaults); ReadProperties applies a
@@ -387,9 +395,9 @@ public:
     static QList<QPair<QString, QString>> persistedMembers();
 
     // The transfer status that event 100 reports (set by the transfer that runs).
-    void noteTransferStatus(int status);
+    void noteTransferStatus(int status) { m_core->noteTransferStatus(status); }
 
-    // ---- Accessors behind the properties ----
+    // ---- Accessors behind the properties (the non-visual ones forward to the core) ----
     QColor getBackColor() const;
     void setBackColor(const QColor &c);
     BorderStyle getBorderStyle() const { return m_borderStyle; }
@@ -402,9 +410,9 @@ public:
     void setForeColor(const QColor &c);
     QWidget *getHwnd() { return this; }
     void setHwnd(QWidget *w);
-    bool getAbortTransfer() const { return false; }
-    void setAbortTransfer(bool on);
-    bool getAutoReceive() const { return m_autoReceive; }
+    bool getAbortTransfer() const { return m_core->getAbortTransfer(); }
+    void setAbortTransfer(bool on) { m_core->setAbortTransfer(on); }
+    bool getAutoReceive() const { return m_core->getAutoReceive(); }
     void setAutoReceive(bool on);
     bool getAutoScroll() const { return m_autoScroll; }
     void setAutoScroll(bool on) { m_autoScroll = on; }
@@ -418,113 +426,113 @@ public:
     void setAutoScrollRow(int v);
     AutoSize getAutoSize() const { return m_autoSize; }
     void setAutoSize(AutoSize v);
-    bool getBreak();
-    void setBreak(bool on);
+    bool getBreak() { return m_core->getBreak(); }
+    void setBreak(bool on) { m_core->setBreak(on); }
     QString getCaptureFilename() const { return m_captureFile; }
     void setCaptureFilename(const QString &path);
     CaptureMode getCaptureMode() const { return m_captureMode; }
     void setCaptureMode(CaptureMode v);
-    bool getCDHolding();
-    int getCDTimeOut();
-    void setCDTimeOut(int ms);
+    bool getCDHolding() { return m_core->getCDHolding(); }
+    int getCDTimeOut() { return m_core->getCDTimeOut(); }
+    void setCDTimeOut(int ms) { m_core->setCDTimeOut(ms); }
     ColorFilter getColorFilter() const { return m_colorFilter; }
     void setColorFilter(ColorFilter v);
     int getColumns() const { return m_columns; }
     void setColumns(int v);
-    int getCommError();
-    int getCommID();
-    void setCommID(int fd);
-    int getCommPort();
-    void setCommPort(int port);
+    int getCommError() { return m_core->getCommError(); }
+    int getCommID() { return m_core->getCommID(); }
+    void setCommID(int fd) { m_core->setCommID(fd); }
+    int getCommPort() { return m_core->getCommPort(); }
+    void setCommPort(int port) { m_core->setCommPort(port); }
     QString getContents();
     void setContents(const QString &text);
-    bool getCTSHolding();
-    int getCTSTimeOut();
-    void setCTSTimeOut(int ms);
+    bool getCTSHolding() { return m_core->getCTSHolding(); }
+    int getCTSTimeOut() { return m_core->getCTSTimeOut(); }
+    void setCTSTimeOut(int ms) { m_core->setCTSTimeOut(ms); }
     int getCursorColumn();
     void setCursorColumn(int v);
     int getCursorRow();
     void setCursorRow(int v);
-    QString getDial() const;
-    void setDial(const QString &number);
-    DialMode getDialMode();
-    void setDialMode(DialMode v);
+    QString getDial() const { return m_core->getDial(); }
+    void setDial(const QString &number) { m_core->setDial(number); }
+    DialMode getDialMode() { return DialMode(m_core->getDialMode()); }
+    void setDialMode(DialMode v) { m_core->setDialMode(TolCommCore::DialMode(v)); }
     void setDisplay(const QString &text);
     void setDisplayLine(const QString &text);
-    void setDownload(const QString &fileName);
-    bool getDSRHolding();
-    int getDSRTimeOut();
-    void setDSRTimeOut(int ms);
-    bool getDTRHolding();
-    void setDTRHolding(bool on);
-    bool getEcho();
-    void setEcho(bool on);
-    bool getCommEcho();
-    void setCommEcho(bool on);
+    void setDownload(const QString &fileName) { m_core->setDownload(fileName); }
+    bool getDSRHolding() { return m_core->getDSRHolding(); }
+    int getDSRTimeOut() { return m_core->getDSRTimeOut(); }
+    void setDSRTimeOut(int ms) { m_core->setDSRTimeOut(ms); }
+    bool getDTRHolding() { return m_core->getDTRHolding(); }
+    void setDTRHolding(bool on) { m_core->setDTRHolding(on); }
+    bool getEcho() { return m_core->getEcho(); }
+    void setEcho(bool on) { m_core->setEcho(on); }
+    bool getCommEcho() { return m_core->getCommEcho(); }
+    void setCommEcho(bool on) { m_core->setCommEcho(on); }
     Emulation getEmulation() const { return m_emulation; }
     void setEmulation(Emulation v);
     void setFillModemCombo(QWidget *combo);
     void setFillModemList(QWidget *list);
-    Handshaking getHandshaking();
-    void setHandshaking(Handshaking v);
-    bool getHangUp();
-    int getInBufferCount();
-    void setInBufferCount(int v);
-    int getInBufferSize();
-    void setInBufferSize(int v);
-    bool getInitModem();
-    bool getInitModemForAnswer();
-    QString getComInput();
-    bool getInputEcho();
-    void setInputEcho(bool on);
-    int getInputLen();
-    void setInputLen(int v);
-    int getInterval();
-    void setInterval(int ms);
-    int getInTimeOut();
-    void setInTimeOut(int ms);
-    QString getComLineInput();
-    int getLookUp();
-    QString getLookUpInput();
-    int getLookUpInputLen() const { return m_lookUpInputLen; }
-    void setLookUpInputLen(int v);
-    QString getLookUpSeparator();
-    void setLookUpSeparator(const QString &sep);
-    QString getLookUpText() const { return m_lookUpText; }
-    void setLookUpText(const QString &text);
-    int getLookUpTimeOut();
-    void setLookUpTimeOut(int ms);
-    QString getModemAnswerCommand() { return modemField(4); }
-    void setModemAnswerCommand(const QString &s) { setModemField(4, s); }
-    QString getModemDialPulseCommand() { return modemField(3); }
-    void setModemDialPulseCommand(const QString &s) { setModemField(3, s); }
-    QString getModemDialToneCommand() { return modemField(2); }
-    void setModemDialToneCommand(const QString &s) { setModemField(2, s); }
-    QString getModemHangUpCommand() { return modemField(5); }
-    void setModemHangUpCommand(const QString &s) { setModemField(5, s); }
-    int getModemIndex() const { return m_modemIndex; }
-    void setModemIndex(int entry);
-    QString getModemInitCommand() { return modemField(1); }
-    void setModemInitCommand(const QString &s) { setModemField(1, s); }
-    QString getModemTitle() { return modemField(0); }
-    void setModemTitle(const QString &s) { setModemField(0, s); }
-    bool getNullDiscard();
-    void setNullDiscard(bool on);
-    int getOutBufferCount();
-    void setOutBufferCount(int v);
-    int getOutBufferSize();
-    void setOutBufferSize(int v);
-    void setOutput(const QString &text);
-    void setOutputLine(const QString &text);
-    void setOutputModem(const QString &command);
-    int getParityReplace();
-    void setParityReplace(int v);
-    bool getPortOpen();
-    void setPortOpen(bool on);
+    Handshaking getHandshaking() { return Handshaking(m_core->getHandshaking()); }
+    void setHandshaking(Handshaking v) { m_core->setHandshaking(TolCommCore::Handshaking(v)); }
+    bool getHangUp() { return m_core->getHangUp(); }
+    int getInBufferCount() { return m_core->getInBufferCount(); }
+    void setInBufferCount(int v) { m_core->setInBufferCount(v); }
+    int getInBufferSize() { return m_core->getInBufferSize(); }
+    void setInBufferSize(int v) { m_core->setInBufferSize(v); }
+    bool getInitModem() { return m_core->getInitModem(); }
+    bool getInitModemForAnswer() { return m_core->getInitModemForAnswer(); }
+    QString getComInput() { return m_core->getComInput(); }
+    bool getInputEcho() { return m_core->getInputEcho(); }
+    void setInputEcho(bool on) { m_core->setInputEcho(on); }
+    int getInputLen() { return m_core->getInputLen(); }
+    void setInputLen(int v) { m_core->setInputLen(v); }
+    int getInterval() { return m_core->getInterval(); }
+    void setInterval(int ms) { m_core->setInterval(ms); }
+    int getInTimeOut() { return m_core->getInTimeOut(); }
+    void setInTimeOut(int ms) { m_core->setInTimeOut(ms); }
+    QString getComLineInput() { return m_core->getComLineInput(); }
+    int getLookUp() { return m_core->getLookUp(); }
+    QString getLookUpInput() { return m_core->getLookUpInput(); }
+    int getLookUpInputLen() const { return m_core->getLookUpInputLen(); }
+    void setLookUpInputLen(int v) { m_core->setLookUpInputLen(v); }
+    QString getLookUpSeparator() { return m_core->getLookUpSeparator(); }
+    void setLookUpSeparator(const QString &sep) { m_core->setLookUpSeparator(sep); }
+    QString getLookUpText() const { return m_core->getLookUpText(); }
+    void setLookUpText(const QString &text) { m_core->setLookUpText(text); }
+    int getLookUpTimeOut() { return m_core->getLookUpTimeOut(); }
+    void setLookUpTimeOut(int ms) { m_core->setLookUpTimeOut(ms); }
+    QString getModemAnswerCommand() { return m_core->getModemAnswerCommand(); }
+    void setModemAnswerCommand(const QString &s) { m_core->setModemAnswerCommand(s); }
+    QString getModemDialPulseCommand() { return m_core->getModemDialPulseCommand(); }
+    void setModemDialPulseCommand(const QString &s) { m_core->setModemDialPulseCommand(s); }
+    QString getModemDialToneCommand() { return m_core->getModemDialToneCommand(); }
+    void setModemDialToneCommand(const QString &s) { m_core->setModemDialToneCommand(s); }
+    QString getModemHangUpCommand() { return m_core->getModemHangUpCommand(); }
+    void setModemHangUpCommand(const QString &s) { m_core->setModemHangUpCommand(s); }
+    int getModemIndex() const { return m_core->getModemIndex(); }
+    void setModemIndex(int entry) { m_core->setModemIndex(entry); }
+    QString getModemInitCommand() { return m_core->getModemInitCommand(); }
+    void setModemInitCommand(const QString &s) { m_core->setModemInitCommand(s); }
+    QString getModemTitle() { return m_core->getModemTitle(); }
+    void setModemTitle(const QString &s) { m_core->setModemTitle(s); }
+    bool getNullDiscard() { return m_core->getNullDiscard(); }
+    void setNullDiscard(bool on) { m_core->setNullDiscard(on); }
+    int getOutBufferCount() { return m_core->getOutBufferCount(); }
+    void setOutBufferCount(int v) { m_core->setOutBufferCount(v); }
+    int getOutBufferSize() { return m_core->getOutBufferSize(); }
+    void setOutBufferSize(int v) { m_core->setOutBufferSize(v); }
+    void setOutput(const QString &text) { m_core->setOutput(text); }
+    void setOutputLine(const QString &text) { m_core->setOutputLine(text); }
+    void setOutputModem(const QString &command) { m_core->setOutputModem(command); }
+    int getParityReplace() { return m_core->getParityReplace(); }
+    void setParityReplace(int v) { m_core->setParityReplace(v); }
+    bool getPortOpen() { return m_core->getPortOpen(); }
+    void setPortOpen(bool on) { m_core->setPortOpen(on); }
     int getRows() const { return m_rows; }
     void setRows(int v);
-    int getRThreshold();
-    void setRThreshold(int v);
+    int getRThreshold() { return m_core->getRThreshold(); }
+    void setRThreshold(int v) { m_core->setRThreshold(v); }
     QString getScrollContents();
     int getScrollRows() const { return m_scrollRows; }
     void setScrollRows(int v);
@@ -534,57 +542,57 @@ public:
     void setSelStart(int v);
     QString getSelText();
     void setSelText(const QString &text);
-    QString getSettings();
-    void setSettings(const QString &text);
-    int getSThreshold();
-    void setSThreshold(int v);
-    void setUpload(const QString &fileName);
-    QString getXferDestFilename() const { return m_xferDest; }
-    void setXferDestFilename(const QString &path) { m_xferDest = path; }
-    int getXferFileSize() const { return m_xferFileSize; }
-    QString getXferMessage() const { return m_xferMessage; }
-    XferProtocol getXferProtocol() const { return m_xferProtocol; }
-    void setXferProtocol(XferProtocol v);
-    QString getXferSourceFilename() const { return m_xferSource; }
-    XferStatus getXferStatus() const { return m_xferStatus; }
-    XferStatusDialog getXferStatusDialog() const { return m_xferStatusDialog; }
-    void setXferStatusDialog(XferStatusDialog v);
-    int getXferTransferred() const { return 0; }
-    int getAutoProcess();
+    QString getSettings() { return m_core->getSettings(); }
+    void setSettings(const QString &text) { m_core->setSettings(text); }
+    int getSThreshold() { return m_core->getSThreshold(); }
+    void setSThreshold(int v) { m_core->setSThreshold(v); }
+    void setUpload(const QString &fileName) { m_core->setUpload(fileName); }
+    QString getXferDestFilename() const { return m_core->getXferDestFilename(); }
+    void setXferDestFilename(const QString &path) { m_core->setXferDestFilename(path); }
+    int getXferFileSize() const { return m_core->getXferFileSize(); }
+    QString getXferMessage() const { return m_core->getXferMessage(); }
+    XferProtocol getXferProtocol() const { return XferProtocol(m_core->getXferProtocol()); }
+    void setXferProtocol(XferProtocol v) { m_core->setXferProtocol(TolCommCore::XferProtocol(v)); }
+    QString getXferSourceFilename() const { return m_core->getXferSourceFilename(); }
+    XferStatus getXferStatus() const { return XferStatus(m_core->getXferStatus()); }
+    XferStatusDialog getXferStatusDialog() const { return XferStatusDialog(m_core->getXferStatusDialog()); }
+    void setXferStatusDialog(XferStatusDialog v) { m_core->setXferStatusDialog(TolCommCore::XferStatusDialog(v)); }
+    int getXferTransferred() const { return m_core->getXferTransferred(); }
+    int getAutoProcess() { return m_core->getAutoProcess(); }
     void setAutoProcess(int v);
     BackSpace getBackSpace() const { return m_backSpace; }
     void setBackSpace(BackSpace v);
-    bool getBusy();
-    int getCommEvent() const { return m_commEvent; }
-    void setCommEvent(int code) { m_commEvent = code; }
-    int getDialTimeOut();
-    void setDialTimeOut(int ms);
+    bool getBusy() { return m_core->getBusy(); }
+    int getCommEvent() const { return m_core->getCommEvent(); }
+    void setCommEvent(int code) { m_core->setCommEvent(code); }
+    int getDialTimeOut() { return m_core->getDialTimeOut(); }
+    void setDialTimeOut(int ms) { m_core->setDialTimeOut(ms); }
     EndOfLineMode getEndOfLineMode() const { return m_endOfLineMode; }
     void setEndOfLineMode(EndOfLineMode v);
-    bool getIgnoreOnComm() const { return m_ignoreOnComm; }
-    void setIgnoreOnComm(bool on) { m_ignoreOnComm = on; }
-    int getNotification();
-    void setNotification(int v);
-    void setPause(int ms);
-    bool getRTSEnable();
-    void setRTSEnable(bool on);
-    bool getShutDown();
-    void setShutDown(bool on);
-    int getPortWatch();
-    void setPortWatch(int flags);
-    bool getPortWatchInput() { return watchBit(4); }
-    void setPortWatchInput(bool on) { setWatchBit(4, on); }
-    bool getPortWatchOutput() { return watchBit(8); }
-    void setPortWatchOutput(bool on) { setWatchBit(8, on); }
-    bool getPortWatchEvents() { return watchBit(16); }
-    void setPortWatchEvents(bool on) { setWatchBit(16, on); }
-    bool getPortWatchWarnings() { return watchBit(1); }
-    void setPortWatchWarnings(bool on) { setWatchBit(1, on); }
-    bool getPortWatchProperties() { return watchBit(2); }
-    void setPortWatchProperties(bool on) { setWatchBit(2, on); }
-    uint getCommHandle();
-    bool getUserMode() const { return m_userMode; }
-    void setUserMode(bool on) { m_userMode = on; }
+    bool getIgnoreOnComm() const { return m_core->getIgnoreOnComm(); }
+    void setIgnoreOnComm(bool on) { m_core->setIgnoreOnComm(on); }
+    int getNotification() { return m_core->getNotification(); }
+    void setNotification(int v) { m_core->setNotification(v); }
+    void setPause(int ms) { m_core->setPause(ms); }
+    bool getRTSEnable() { return m_core->getRTSEnable(); }
+    void setRTSEnable(bool on) { m_core->setRTSEnable(on); }
+    bool getShutDown() { return m_core->getShutDown(); }
+    void setShutDown(bool on) { m_core->setShutDown(on); }
+    int getPortWatch() { return m_core->getPortWatch(); }
+    void setPortWatch(int flags) { m_core->setPortWatch(flags); }
+    bool getPortWatchInput() { return m_core->getPortWatchInput(); }
+    void setPortWatchInput(bool on) { m_core->setPortWatchInput(on); }
+    bool getPortWatchOutput() { return m_core->getPortWatchOutput(); }
+    void setPortWatchOutput(bool on) { m_core->setPortWatchOutput(on); }
+    bool getPortWatchEvents() { return m_core->getPortWatchEvents(); }
+    void setPortWatchEvents(bool on) { m_core->setPortWatchEvents(on); }
+    bool getPortWatchWarnings() { return m_core->getPortWatchWarnings(); }
+    void setPortWatchWarnings(bool on) { m_core->setPortWatchWarnings(on); }
+    bool getPortWatchProperties() { return m_core->getPortWatchProperties(); }
+    void setPortWatchProperties(bool on) { m_core->setPortWatchProperties(on); }
+    uint getCommHandle() { return m_core->getCommHandle(); }
+    bool getUserMode() const { return m_core->getUserMode(); }
+    void setUserMode(bool on);
 
 signals:
     void AbortFile();
@@ -619,7 +627,6 @@ signals:
     void RuntimeError(int number, const QString &description);
 
 protected:
-    bool event(QEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
     void mousePressEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
@@ -631,53 +638,19 @@ protected:
     void hideEvent(QHideEvent *e) override;
 
 private:
-    friend struct TolCommEngineBridge;
-
-    // The engine handle, creating the engine object on first use.
-    uint32_t engine();
-    void createEngine();
-    void destroyEngine();
-    void onEngineEvent(int32_t code);
-
-    void raiseError(int number, const QString &description);
-    void raiseInvalidValue();
-    // Applies an engine setter; a 380 answer becomes the run-time error.
-    bool engineSet(int32_t (*setter)(uint32_t, int32_t), int32_t value);
-    bool inputRunning();
-    bool checkText(const QString &text, bool allowControl);
-
-    QString modemField(int index);
-    void setModemField(int index, const QString &value);
-    bool watchBit(int bit);
-    void setWatchBit(int bit, bool on);
-    void applyAutoProcess();
+    void raiseError(int number, const QString &description) { m_core->raiseError(number, description); }
+    void raiseInvalidValue() { m_core->raiseInvalidValue(); }
+    bool checkText(const QString &text, bool allowControl) { return m_core->checkText(text, allowControl); }
+    // The screen collects routed input on a timer of its own, while the core
+    // routes received data to the terminal sink.
+    void followTerminalRouting();
 
     // Terminal text kept by the control: the engine's terminal sink feeds it.
     void pullTerminal();
     void appendTerminal(const QByteArray &bytes);
     QString visibleText() const;
-    void sendOutput(const QByteArray &bytes);
-    void startTransfer(const QString &fileName, bool upload);
 
-    uint32_t m_handle = 0;
-    bool m_userMode = true;
-    bool m_designPortOpen = false;
-
-    int m_errorNumber = 0;
-    bool m_collectErrors = false;
-    QString m_errorDescription;
-
-    int m_commEvent = 0;
-    bool m_ignoreOnComm = false;
-    int m_inputDepth = 0;
-
-    bool m_autoReceive = false;
-    int m_autoProcess = 0;
-    int m_savedRThreshold = 0;
-    int m_modemIndex = 0;
-    int m_dialResult = -1;
-    QString m_lookUpText;
-    int m_lookUpInputLen = 1024;
+    TolCommCore *m_core = nullptr;
 
     // Terminal presentation.
     BorderStyle m_borderStyle = BorderStyle_None;
@@ -702,13 +675,4 @@ private:
     QTimer m_terminalTimer;
     QString m_captureFile;
     CaptureMode m_captureMode = Capture_Standard;
-
-    // Transfers (not available on this platform: they fail at once).
-    XferProtocol m_xferProtocol = Protocol_ZModem;
-    XferStatusDialog m_xferStatusDialog = XferDialog_Hidden;
-    XferStatus m_xferStatus = TransferStatus_Success;
-    QString m_xferSource;
-    QString m_xferDest;
-    QString m_xferMessage;
-    int m_xferFileSize = 0;
 };

@@ -2,8 +2,6 @@
 // properties in the hosting form's property bag.
 #include "tolcomm.h"
 
-#include "tolcom32.h"
-
 #include <QMetaProperty>
 
 namespace {
@@ -162,12 +160,9 @@ void TolComm::InitProperties()
 
 void TolComm::ReadProperties(const PropertyBag &bag)
 {
-    const uint32_t h = engine();
-    if (!h)
+    if (!m_core->getCommHandle())
         return;
-    // Settings that the engine refuses while open are applied to a closed port.
-    if (GetPortOpen(h))
-        SetPortOpen(h, 0);
+    m_core->closeForProperties();
 
     bool wantOpen = false;
     bool wantAutoReceive = false;
@@ -175,9 +170,9 @@ void TolComm::ReadProperties(const PropertyBag &bag)
     int firstError = 0;
     QString firstErrorText;
     // Each refused value is reported once, as one error after the whole bag.
-    const int savedError = m_errorNumber;
-    const QString savedErrorText = m_errorDescription;
-    m_collectErrors = true;
+    const int savedError = m_core->lastError();
+    const QString savedErrorText = m_core->lastErrorDescription();
+    m_core->setErrorsCollected(true);
     for (const Persisted &p : kPersisted) {
         const QString key = QString::fromLatin1(p.key);
         const QString member = QString::fromLatin1(p.member);
@@ -215,42 +210,24 @@ void TolComm::ReadProperties(const PropertyBag &bag)
         if (member == u"ModemIndex") {
             // The index is kept as it was saved; the strings saved beside it
             // are the ones the modem gets (they may have been edited).
-            const int index = value.toInt();
-            m_modemIndex = index >= 0 ? index : 0;
+            m_core->keepModemIndex(value.toInt());
             continue;
         }
-        m_errorNumber = 0;
+        m_core->clearError();
         const bool written = setProperty(p.member, value);
-        if (!written || m_errorNumber) {
+        if (!written || m_core->lastError()) {
             if (!firstError) {
-                firstError = m_errorNumber ? m_errorNumber : kErrInvalidValue;
-                firstErrorText = m_errorNumber ? m_errorDescription : QStringLiteral("Invalid property value");
+                firstError = m_core->lastError() ? m_core->lastError() : kErrInvalidValue;
+                firstErrorText
+                    = m_core->lastError() ? m_core->lastErrorDescription() : QStringLiteral("Invalid property value");
             }
             setProperty(p.member, def);
         }
     }
-    m_collectErrors = false;
-    m_errorNumber = savedError;
-    m_errorDescription = savedErrorText;
-    // AutoReceive is the terminal-routing bit of AutoProcess; either one in
-    // the bag switches routing on.
-    m_autoProcess = (wantAutoProcess >= 0 && wantAutoProcess <= 3) ? wantAutoProcess : 0;
-    if (wantAutoReceive)
-        m_autoProcess |= 1;
-    m_autoReceive = false;
-    m_designPortOpen = wantOpen;
-    if (m_userMode) {
-        if (m_autoProcess & 1) {
-            m_autoProcess &= ~1;
-            setAutoReceive(true);
-        } else {
-            applyAutoProcess();
-        }
-        if (wantOpen)
-            setPortOpen(true);
-    } else {
-        m_autoReceive = (m_autoProcess & 1) != 0;
-    }
+    m_core->setErrorsCollected(false);
+    m_core->restoreError(savedError, savedErrorText);
+    m_core->startFromProperties(wantAutoProcess, wantAutoReceive, wantOpen);
+    followTerminalRouting();
     if (firstError)
         raiseError(firstError, firstErrorText);
 }
@@ -265,7 +242,7 @@ void TolComm::WriteProperties(PropertyBag &bag)
         else if (member == u"PortOpen")
             value = getPortOpen();
         else if (member == u"ModemIndex")
-            value = m_modemIndex;
+            value = getModemIndex();
         else
             value = property(p.member);
         // Enumerations are kept as their numbers.

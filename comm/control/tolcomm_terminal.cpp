@@ -1,14 +1,14 @@
-// TolComm terminal, capture, transfer and port-watch members, and the
-// presentation properties of the widget.
+// TolComm terminal and capture members, the presentation properties of the
+// widget, and the boxes filled with modem names.
 #include "tolcomm.h"
 
 #include "tolcom32.h"
 
 #include <errorinfo.h>
 
+#include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
-#include <QPointer>
+#include <QListWidget>
 
 #include <cerrno>
 #include <vector>
@@ -27,13 +27,14 @@ constexpr int kTerminalKeep = 32 * 1024;
 // host displays and text from the port stay in the order they came.
 void TolComm::pullTerminal()
 {
-    if (!m_handle)
+    const uint32_t h = m_core->existingHandle();
+    if (!h)
         return;
     std::vector<char> buf(kTerminalKeep + 1);
-    const int n = GetTerminalContents(m_handle, buf.data(), int32_t(buf.size()));
+    const int n = GetTerminalContents(h, buf.data(), int32_t(buf.size()));
     if (n <= 0)
         return;
-    ClearTerminal(m_handle);
+    ClearTerminal(h);
     appendTerminal(QByteArray(buf.data(), qMin(n, kTerminalKeep)));
 }
 
@@ -255,8 +256,6 @@ TOLCOMM_ENUM_SETTER(setEmulation, Emulation, m_emulation, Emulation_None, Emulat
 TOLCOMM_ENUM_SETTER(setEndOfLineMode, EndOfLineMode, m_endOfLineMode, EndOfLineMode_NextLine, EndOfLineMode_WrapScreen)
 TOLCOMM_ENUM_SETTER(setBackSpace, BackSpace, m_backSpace, BackSpace_Destructive, BackSpace_NonDestructive)
 TOLCOMM_ENUM_SETTER(setCaptureMode, CaptureMode, m_captureMode, Capture_Standard, Capture_Visible)
-TOLCOMM_ENUM_SETTER(setXferProtocol, XferProtocol, m_xferProtocol, Protocol_XModemChecksum, Protocol_Kermit)
-TOLCOMM_ENUM_SETTER(setXferStatusDialog, XferStatusDialog, m_xferStatusDialog, XferDialog_Hidden, XferDialog_Modeless)
 
 #undef TOLCOMM_ENUM_SETTER
 
@@ -316,79 +315,25 @@ void TolComm::setCaptureFilename(const QString &path)
     m_captureFile = path;
 }
 
-// ---- Transfers ------------------------------------------------------------------
+// ---- Modem boxes ---------------------------------------------------------------
 
-// File transfers need a transfer library that this platform does not ship:
-// a transfer fails at once, reports it as its status and event, and raises
-// "Operation not supported".
-void TolComm::startTransfer(const QString &fileName, bool upload)
+void TolComm::setFillModemCombo(QWidget *combo)
 {
-    const uint32_t h = engine();
-    if (!checkText(fileName, false))
-        return;
-    if (upload) {
-        m_xferSource = fileName;
-        m_xferFileSize = int(qMin<qint64>(QFileInfo(fileName).size(), INT32_MAX));
-    } else {
-        m_xferDest = fileName;
-        m_xferFileSize = 0;
-    }
-    const QByteArray name = QFile::encodeName(fileName);
-    const int rc
-        = upload ? ::Upload(h, m_xferProtocol, name.constData()) : ::Download(h, m_xferProtocol, name.constData());
-    if (rc >= 0) {
-        m_xferStatus = TransferStatus_Success;
-        m_xferMessage.clear();
-        return;
-    }
-    m_xferStatus = TransferStatus_Failure;
-    m_xferMessage = tr("File transfers are not available");
-    const exel::ErrorInfo err = exel::errorFromErrno(ENOTSUP);
-    QPointer<TolComm> self(this);
-    HandleEvent(int(h), Event_Transfer);
-    if (self)
-        raiseError(err.number, err.description);
-}
-
-void TolComm::setUpload(const QString &fileName)
-{
-    startTransfer(fileName, true);
-}
-void TolComm::setDownload(const QString &fileName)
-{
-    startTransfer(fileName, false);
-}
-
-void TolComm::setAbortTransfer(bool on)
-{
-    // No transfer ever runs, so there is nothing to abort.
-    Q_UNUSED(on);
-}
-
-// ---- Port watch (process-wide trace switches of the engine) ---------------------
-
-int TolComm::getPortWatch()
-{
-    return GetPortWatch(engine());
-}
-
-void TolComm::setPortWatch(int flags)
-{
-    if (flags < 0 || flags > 31) {
+    auto *box = qobject_cast<QComboBox *>(combo);
+    if (!box) {
         raiseInvalidValue();
         return;
     }
-    SetPortWatch(engine(), flags);
+    // The engine takes the box as a QObject behind its void pointer.
+    FillComboWithModemNames(m_core->getCommHandle(), static_cast<QObject *>(box));
 }
 
-bool TolComm::watchBit(int bit)
+void TolComm::setFillModemList(QWidget *list)
 {
-    return (GetPortWatch(engine()) & bit) != 0;
-}
-
-void TolComm::setWatchBit(int bit, bool on)
-{
-    const uint32_t h = engine();
-    const int flags = GetPortWatch(h);
-    SetPortWatch(h, on ? (flags | bit) : (flags & ~bit));
+    auto *box = qobject_cast<QListWidget *>(list);
+    if (!box) {
+        raiseInvalidValue();
+        return;
+    }
+    FillListWithModemNames(m_core->getCommHandle(), static_cast<QObject *>(box));
 }

@@ -364,27 +364,32 @@ bool openDevicePort(const ObjectPtr &obj)
 {
     const QByteArray dirEnv = qgetenv("TOLCOM_DEVICE_DIR");
     const std::string dir = dirEnv.isEmpty() ? std::string("/dev") : dirEnv.toStdString();
-    const std::string first = dir + "/COM" + std::to_string(obj->port);
+    std::string tried = dir + "/COM" + std::to_string(obj->port);
     int err = 0;
-    bool opened = obj->driver->open(first, err);
-    int firstErr = err;
-    std::string second;
-    if (!opened && obj->port >= 1) {
-        second = "/dev/ttyS" + std::to_string(obj->port - 1);
-        opened = obj->driver->open(second, err);
+    bool opened = obj->driver->open(tried, err);
+    // Only a first name that does not exist falls through to the second. A
+    // port that is busy or forbidden is the device the user meant: opening
+    // another one in its place would talk to the wrong equipment.
+    if (!opened && err == ENOENT && obj->port >= 1) {
+        const std::string second = "/dev/ttyS" + std::to_string(obj->port - 1);
+        int secondErr = 0;
+        opened = obj->driver->open(second, secondErr);
+        // A second name that exists but cannot be used tells more than the
+        // first one's absence.
+        if (!opened && secondErr != ENOENT) {
+            tried = second;
+            err = secondErr;
+        }
     }
     if (!opened) {
-        // Report the more telling of the two failures: a device that exists
-        // but cannot be used beats one that does not exist.
-        const int why = firstErr != ENOENT ? firstErr : err;
-        std::string text = format("SetPortOpen(TRUE): Cannot open %s: %s", first.c_str(), strerror(why));
-        if (why == EACCES || why == EPERM)
+        std::string text = format("SetPortOpen(TRUE): Cannot open %s: %s", tried.c_str(), strerror(err));
+        if (err == EACCES || err == EPERM)
             text += " (is the user in the dialout group?)";
-        else if (why == EBUSY)
+        else if (err == EBUSY)
             text += " (the port is in use by another program)";
         diag(*obj, text);
         obj->lastOpenError = text.substr(std::string("SetPortOpen(TRUE): ").size());
-        obj->lastOpenErrno = why;
+        obj->lastOpenErrno = err;
         return false;
     }
     return true;
@@ -465,20 +470,23 @@ void portLost(const ObjectPtr &obj, const char *where)
     if (!obj->portOpen)
         return;
     const bool network = obj->driver->isNetwork();
-    if (network)
-        diag(*obj, format("%s: The connection to the serial server was lost; the port is closed", where));
-    else
-        diag(*obj, format("%s: The device has gone away (%s); the port is closed", where, strerror(EIO)));
+    const std::string why = network ? std::string("The connection to the serial server was lost")
+                                    : format("The device has gone away (%s)", strerror(EIO));
+    diag(*obj, format("%s: %s; the port is closed", where, why.c_str()));
     obj->driver->close();
     obj->portOpen = false;
     obj->virtualCarrier = false;
-    const bool hadCarrier = obj->modemStatus & kLineCarrier;
     obj->modemStatus = 0;
     obj->carrierHolding = false;
-    // A lost connection is the network's carrier loss, whatever the remote
-    // port's own carrier line said.
-    if (hadCarrier || network)
-        raiseEvent(obj, TOLCOM_EV_CD);
+    obj->ctsHolding = false;
+    obj->dsrHolding = false;
+    // The host reads why through the open error, as after a failed open.
+    obj->lastOpenError = format("COM%d: %s; the port is closed", obj->port, why.c_str());
+    obj->lastOpenErrno = network ? ECONNRESET : EIO;
+    // A lost device is a lost line, whatever its carrier said before (a
+    // pseudo-terminal or a three-wire cable never shows one): the carrier
+    // event tells the host at once instead of leaving it to poll PortOpen.
+    raiseEvent(obj, TOLCOM_EV_CD);
 }
 
 bool pumpOnce(const ObjectPtr &obj)

@@ -20,6 +20,10 @@ public:
     bool open(const std::string &path, int &err) override
     {
         m_port->openAttempts.push_back(path);
+        if (const auto it = m_port->openErrors.find(path); it != m_port->openErrors.end()) {
+            err = it->second;
+            return false;
+        }
         if (!m_port->openable.empty() && !m_port->openable.count(path)) {
             err = ENOENT;
             return false;

@@ -5,6 +5,7 @@
 #include "serialdriver.h"
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@ namespace tolcom {
 // State shared between a test and the fake driver the engine owns.
 struct FakePort {
     std::set<std::string> openable; // paths that open; empty = every path
+    std::map<std::string, int> openErrors; // paths that exist but fail with this errno
     std::vector<std::string> openAttempts;
     bool open = false;
     std::string received; // bytes waiting to be read by the engine

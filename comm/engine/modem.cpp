@@ -170,6 +170,19 @@ int32_t SetModemOptions(uint32_t handle, const char *text)
     OBJ_OR(0);
     if (!text)
         return 380;
+    // A field longer than a modem list line cannot be stored whole: refused,
+    // never cut short without a word.
+    size_t field = 0;
+    for (const char *p = text; *p; ++p) {
+        if (static_cast<unsigned char>(*p) < 32) {
+            field = 0;
+            continue;
+        }
+        if (++field > kModemLineMax) {
+            diag(*obj, format("SetModemOptions(): A field is longer than %zu characters", kModemLineMax));
+            return 380;
+        }
+    }
     obj->modem = ModemOptions::fromText(text);
     return 0;
 }

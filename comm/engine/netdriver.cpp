@@ -98,17 +98,17 @@ public:
         m_eof = false;
         m_readErrno = 0;
         m_stateSent = false;
+        m_comPortStarted = false;
+        m_stateWanted = m_dtrWanted = m_rtsWanted = false;
         m_in.clear();
         m_codec = TelnetCodec();
         if (m_target.kind == PortTarget::Rfc2217) {
-            std::string hello = m_codec.greeting();
-            // Ask for every line-state error and every modem-line change.
-            hello += TelnetCodec::comPortCommand(TelnetCodec::CpSetLineStateMask, uint8_t(0x1e));
-            hello += TelnetCodec::comPortCommand(TelnetCodec::CpSetModemStateMask, uint8_t(0xff));
-            sendRaw(hello, 1000);
+            // Only the offer: COM-port commands wait until the server agrees.
+            sendRaw(m_codec.greeting(), 1000);
             // Give the server a moment to agree, so the first settings go to
-            // a port that takes them; a server that never does still works as
-            // a plain Telnet byte pipe.
+            // a port that takes them; a server that agrees later gets them
+            // then, and one that never does still works as a plain Telnet
+            // byte pipe.
             const int64_t agreeBy = monotonicMs() + 1000;
             while (!m_codec.comPortAccepted() && !m_codec.comPortRefused() && !m_eof) {
                 const int64_t left = agreeBy - monotonicMs();
@@ -204,8 +204,11 @@ public:
         const DeviceState old = m_state;
         const bool first = !m_stateSent;
         m_state = s;
+        m_stateWanted = true;
+        // A raw server keeps its own line settings; a Telnet server that has
+        // not agreed yet gets them when it does.
         if (!comPort())
-            return true; // a raw server keeps its own line settings
+            return true;
         m_stateSent = true;
         std::string out;
         if (first || s.baud != old.baud)
@@ -243,8 +246,18 @@ public:
         return true;
     }
 
-    bool setDtr(bool on) override { return control(on ? TelnetCodec::CtlDtrOn : TelnetCodec::CtlDtrOff); }
-    bool setRts(bool on) override { return control(on ? TelnetCodec::CtlRtsOn : TelnetCodec::CtlRtsOff); }
+    bool setDtr(bool on) override
+    {
+        m_dtr = on;
+        m_dtrWanted = true;
+        return control(on ? TelnetCodec::CtlDtrOn : TelnetCodec::CtlDtrOff);
+    }
+    bool setRts(bool on) override
+    {
+        m_rts = on;
+        m_rtsWanted = true;
+        return control(on ? TelnetCodec::CtlRtsOn : TelnetCodec::CtlRtsOff);
+    }
     bool setBreak(bool on) override { return control(on ? TelnetCodec::CtlBreakOn : TelnetCodec::CtlBreakOff); }
 
     int inQueue() override
@@ -322,7 +335,23 @@ public:
     }
 
 private:
-    bool comPort() const { return m_target.kind == PortTarget::Rfc2217 && !m_codec.comPortRefused(); }
+    bool comPort() const { return m_target.kind == PortTarget::Rfc2217 && m_codec.comPortAccepted(); }
+
+    // The server has just agreed to the COM-port option (the codec's reply
+    // already carries the notice masks): the port gets the whole line state
+    // the engine asked for so far (nothing while the open still waits for
+    // the agreement: the engine applies its state right after).
+    void startComPort()
+    {
+        m_comPortStarted = true;
+        m_stateSent = false;
+        if (m_stateWanted)
+            setState(m_state);
+        if (m_dtrWanted)
+            control(m_dtr ? TelnetCodec::CtlDtrOn : TelnetCodec::CtlDtrOff);
+        if (m_rtsWanted)
+            control(m_rts ? TelnetCodec::CtlRtsOn : TelnetCodec::CtlRtsOff);
+    }
 
     bool control(uint8_t value)
     {
@@ -455,6 +484,12 @@ private:
                 m_codec.feed(block, size_t(n), m_in, reply);
                 if (!reply.empty())
                     sendRaw(reply, 200);
+                if (m_codec.comPortAccepted() != m_comPortStarted) {
+                    if (m_codec.comPortAccepted())
+                        startComPort();
+                    else
+                        m_comPortStarted = false;
+                }
             }
             if (size_t(n) < sizeof block)
                 return;
@@ -494,6 +529,11 @@ private:
     int m_readErrno = 0;
     bool m_eof = false;
     bool m_stateSent = false;
+    bool m_comPortStarted = false;
+    // The lines the engine last asked for, sent again when the server agrees.
+    bool m_stateWanted = false;
+    bool m_dtrWanted = false, m_dtr = false;
+    bool m_rtsWanted = false, m_rts = false;
     std::string m_in; // data received and not yet read
     std::string m_failure;
     DeviceState m_state;

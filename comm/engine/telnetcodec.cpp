@@ -8,6 +8,7 @@ constexpr size_t kLongestSub = 256;
 // A server that asks about the same option more often than this is looping;
 // further requests are not answered.
 constexpr int kMostAnswers = 16;
+constexpr size_t kLongestSignature = 64;
 
 std::string bytes(std::initializer_list<uint8_t> list)
 {
@@ -51,8 +52,15 @@ void TelnetCodec::negotiate(uint8_t verb, uint8_t option, std::string &reply)
     };
     switch (verb) {
     case DO:
-        if (option == OptComPort)
+        if (option == OptComPort && !m_comPortAccepted) {
             m_comPortAccepted = true;
+            m_comPortRefused = false;
+            // Subnegotiation is allowed only once both ends agreed to the
+            // option (RFC 855): the notice masks go now, and again each time
+            // the server agrees anew, never before.
+            reply += comPortCommand(CpSetLineStateMask, kLineStateMask);
+            reply += comPortCommand(CpSetModemStateMask, kModemStateMask);
+        }
         if (weWill(option)) {
             if (!m_us[option]) {
                 m_us[option] = true;
@@ -100,10 +108,14 @@ void TelnetCodec::subnegotiation(std::string &reply)
     const uint8_t cmd = uint8_t(m_sub[1]);
     const std::string value = m_sub.substr(2);
     switch (cmd) {
-    case CpSignature:
-        // The server asks who we are.
+    case CpSignature + 100:
+        // The server's own codes are the client's plus 100. Without text it
+        // asks who we are, and the answer goes in the client's code, 0; with
+        // text it tells us who it is.
         if (value.empty())
-            reply += comPortCommand(CpSignature + 100, std::string("tolcom32"));
+            reply += comPortCommand(CpSignature, std::string(kSignature));
+        else
+            m_serverSignature = value.substr(0, kLongestSignature);
         break;
     case CpSetBaud + 100:
         if (value.size() == 4) {

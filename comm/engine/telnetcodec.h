@@ -27,7 +27,8 @@ public:
         OptSga = 3,
         OptComPort = 44,
     };
-    // COM-port option commands (client to server; the server answers +100).
+    // COM-port option commands (client to server; the server's own codes,
+    // answers and requests alike, are these plus 100).
     enum : uint8_t {
         CpSignature = 0,
         CpSetBaud = 1,
@@ -72,7 +73,16 @@ public:
     static std::string comPortCommand(uint8_t cmd, uint8_t value);
     static std::string baudCommand(uint32_t baud);
 
-    // The server agreed to the COM-port option (it sent DO COM-PORT).
+    // Every line-state error (break, framing, parity, overrun) and every
+    // modem-line change: the masks sent once the server agrees.
+    static constexpr uint8_t kLineStateMask = 0x1e;
+    static constexpr uint8_t kModemStateMask = 0xff;
+    // What the client answers when the server asks for its signature.
+    static constexpr const char *kSignature = "tolcom32";
+
+    // The server agreed to the COM-port option (it sent DO COM-PORT). Until
+    // then no COM-port command may go to it; when it does, feed() puts the
+    // notice masks into the reply.
     bool comPortAccepted() const { return m_comPortAccepted; }
     // The server refused it (DONT COM-PORT).
     bool comPortRefused() const { return m_comPortRefused; }
@@ -87,6 +97,8 @@ public:
         m_lineState = 0;
         return s;
     }
+    // The signature text the server sent of its own accord ("" before any).
+    const std::string &serverSignature() const { return m_serverSignature; }
     // Baud rate the server last confirmed (0 before any).
     uint32_t confirmedBaud() const { return m_confirmedBaud; }
     // Negotiation replies refused because the server kept asking (a loop).
@@ -113,6 +125,7 @@ private:
     uint8_t m_modemState = 0;
     uint8_t m_lineState = 0;
     uint32_t m_confirmedBaud = 0;
+    std::string m_serverSignature;
 };
 
 } // namespace tolcom

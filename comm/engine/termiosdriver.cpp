@@ -50,17 +50,28 @@ public:
     {
         close();
         m_fd = fd;
-        if (fd >= 0)
-            m_hasCounters = readCounters(m_counters);
+        if (fd < 0)
+            return;
+        // Every read and write here counts on a descriptor that never blocks:
+        // a blocking one would hold the caller's thread past any deadline.
+        // The caller may share the open file (a dup), so its own flags come
+        // back when the descriptor is released.
+        m_adoptedFlags = fcntl(fd, F_GETFL);
+        if (m_adoptedFlags >= 0 && !(m_adoptedFlags & O_NONBLOCK))
+            fcntl(fd, F_SETFL, m_adoptedFlags | O_NONBLOCK);
+        m_hasCounters = readCounters(m_counters);
     }
 
     void close() override
     {
         if (m_fd >= 0) {
             ioctl(m_fd, TIOCNXCL);
+            if (m_adoptedFlags >= 0)
+                fcntl(m_fd, F_SETFL, m_adoptedFlags);
             ::close(m_fd);
         }
         m_fd = -1;
+        m_adoptedFlags = -1;
         m_hasCounters = false;
     }
 
@@ -259,6 +270,9 @@ private:
     bool readCounters(serial_icounter_struct &c) { return ioctl(m_fd, TIOCGICOUNT, &c) == 0; }
 
     int m_fd = -1;
+    // File status flags of an adopted descriptor, restored on release; -1
+    // for a device the driver opened itself.
+    int m_adoptedFlags = -1;
     int m_errno = 0;
     bool m_hasCounters = false;
     serial_icounter_struct m_counters {};

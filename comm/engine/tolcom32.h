@@ -207,7 +207,12 @@ TOLCOM_API int32_t GetBusy(uint32_t handle);
 /* Why the last SetPortOpen(1) failed, for the user: the device tried and the
  * reason ("Cannot open /dev/COM1: Permission denied (is the user in the
  * dialout group?)"), written into buffer (size bytes, NUL-terminated; may be
- * NULL). Returns the errno of that failure, 0 after a successful open. */
+ * NULL). Returns the errno of that failure, 0 after a successful open. Only a
+ * name that does not exist falls back to /dev/ttyS<n-1>: a busy or forbidden
+ * port fails with its own reason. When an open port's device goes away (or
+ * its network connection is lost) the engine closes the port, records why
+ * here ("COM1: The device has gone away (Input/output error); the port is
+ * closed", EIO; ECONNRESET for a connection) and raises TOLCOM_EV_CD. */
 TOLCOM_API int32_t GetLastOpenError(uint32_t handle, char *buffer, int32_t size);
 /* Where the port map sends a port: writes "host:port" (or "[v6]:port") and
  * returns 1 for raw TCP, 2 for RFC 2217, 0 (and "") for a port that opens a
@@ -218,7 +223,9 @@ TOLCOM_API int32_t GetPortTarget(int32_t port, char *buffer, int32_t size);
 TOLCOM_API int32_t GetPortMapProblems(char *buffer, int32_t size);
 TOLCOM_API int32_t GetCommID(uint32_t handle);
 /* Adopts a tty descriptor the caller opened; the object owns it from then on
- * and counts as open exactly when fd is not -1. */
+ * and counts as open exactly when fd is not -1. The descriptor is switched to
+ * non-blocking mode while the object holds it, and its file status flags are
+ * restored when the object releases it (SetCommID(-1), close, destroy). */
 TOLCOM_API int32_t SetCommID(uint32_t handle, int32_t fd);
 
 /* ---- Events, tracing, dialogs ---------------------------------------------- */
@@ -304,6 +311,8 @@ TOLCOM_API int32_t LoadModemOptions(uint32_t handle, int32_t entry);
 /* The record in its tab-separated form: title, init, tone dial, pulse dial,
  * answer, hang-up, maximum speed. Returns the length written. */
 TOLCOM_API int32_t GetModemOptions(uint32_t handle, char *buffer, int32_t size);
+/* 0, or 380 (record unchanged) when text is NULL or a field is longer than
+ * 199 characters, the longest a modem list line holds. */
 TOLCOM_API int32_t SetModemOptions(uint32_t handle, const char *text);
 /* Fills a QComboBox * / QListWidget * with "Hayes Compatible" (value 0) and the
  * list's titles (values 1, 2, ...), selecting the current title. 1, or 0 when

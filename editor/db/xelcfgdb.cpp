@@ -6,6 +6,7 @@
 
 #include <QAtomicInt>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSqlError>
 #include <QSqlRecord>
 
@@ -75,6 +76,7 @@ XelCfgDb::XelCfgDb(Dialogs *dlg, QString path)
 XelCfgDb::~XelCfgDb()
 {
     m_queries.clear();
+    // The lock file goes last, once the connection below is closed.
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -82,6 +84,35 @@ XelCfgDb::~XelCfgDb()
     }
     if (QSqlDatabase::contains(m_connection))
         QSqlDatabase::removeDatabase(m_connection);
+    m_lock.reset();
+}
+
+namespace {
+
+// Who holds a lock file, in words a technician can act on.
+QString lockHolderText(const QLockFile &lock, const QString &lockPath)
+{
+    qint64 pid = 0;
+    QString host, program;
+    if (!lock.getLockInfo(&pid, &host, &program))
+        return QStringLiteral("another editor (lock file %1)").arg(lockPath);
+    QString text = QStringLiteral("process %1").arg(pid);
+    if (!program.isEmpty())
+        text += QStringLiteral(" (%1)").arg(program);
+    const QString user = QFileInfo(lockPath).owner();
+    if (!user.isEmpty())
+        text += QStringLiteral(" of user %1").arg(user);
+    if (!host.isEmpty())
+        text += QStringLiteral(" on host %1").arg(host);
+    return text;
+}
+
+} // namespace
+
+void XelCfgDb::setBusyTimeout(int ms)
+{
+    if (isOpen())
+        exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(qMax(0, ms)));
 }
 
 QSqlDatabase XelCfgDb::database() const
@@ -97,8 +128,27 @@ bool XelCfgDb::isOpen() const
 bool XelCfgDb::Init()
 {
     m_lastError.clear();
+    m_holder.clear();
     if (isOpen())
         return true;
+    // An in-memory database is this connection's alone: nothing to lock.
+    if (!m_lock && m_path != QLatin1String(":memory:")) {
+        const QString lockPath = m_path + QStringLiteral(".lock");
+        auto lock = std::make_unique<QLockFile>(lockPath);
+        // An editor runs for hours: only a holder that is gone makes a lock stale.
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0)) {
+            if (lock->error() == QLockFile::LockFailedError) {
+                m_holder = lockHolderText(*lock, lockPath);
+                m_lastError = QStringLiteral("%1 is in use by %2.").arg(m_path, m_holder);
+            } else {
+                m_lastError = QStringLiteral("%1 cannot be locked for this editor: the lock file %2 cannot be written.")
+                                  .arg(m_path, lockPath);
+            }
+            return false;
+        }
+        m_lock = std::move(lock);
+    }
     QSqlDatabase db = QSqlDatabase::contains(m_connection)
         ? QSqlDatabase::database(m_connection, false)
         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
@@ -238,6 +288,10 @@ bool XelCfgDb::Transaction::commit()
     }
     m_open = false;
     --m_db.m_txDepth;
+    if (m_level == 0 && m_db.m_editPending) {
+        m_db.m_editPending = false;
+        m_db.m_unsaved = true;
+    }
     return true;
 }
 
@@ -256,6 +310,16 @@ void XelCfgDb::Transaction::rollback()
     }
     m_open = false;
     --m_db.m_txDepth;
+    if (m_level == 0)
+        m_db.m_editPending = false;
+}
+
+void XelCfgDb::noteEdit()
+{
+    if (m_txDepth > 0)
+        m_editPending = true;
+    else
+        m_unsaved = true;
 }
 
 // --- uniqueness
@@ -443,6 +507,12 @@ QString sqlText(const QString &text)
 {
     return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
 }
+// A column alias made from a name the user typed. Names may hold any character
+// but a comma, so "]" or a quote must not end the alias early.
+QString sqlAlias(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
 } // namespace
 
 QString XelCfgDb::GrpGridEntries(const QString &type)
@@ -452,9 +522,9 @@ QString XelCfgDb::GrpGridEntries(const QString &type)
                                  "GPNAME AS [%1]")
                       .arg(typeWord(type));
     for (const LevelInfo &l : Levels())
-        sql += QStringLiteral(", (SELECT GDIONUMBER FROM GrpDfn WHERE GDGPID = GPID AND GDLVID = %1) AS [%2]")
+        sql += QStringLiteral(", (SELECT GDIONUMBER FROM GrpDfn WHERE GDGPID = GPID AND GDLVID = %1) AS %2")
                    .arg(l.id)
-                   .arg(l.name);
+                   .arg(sqlAlias(l.name));
     sql += QStringLiteral(" from Grp Where GPTYPE = %1 Order by GPNAME").arg(sqlText(type));
     return sql;
 }

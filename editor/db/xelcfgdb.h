@@ -12,6 +12,10 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <memory>
+
+class QLockFile;
+
 namespace exel {
 
 class Dialogs;
@@ -45,8 +49,19 @@ public:
     XelCfgDb &operator=(const XelCfgDb &) = delete;
 
     // Opens the database, creating the file and its schema when missing.
-    // False with lastError() when the file cannot be opened or is not ours.
+    // False with lastError() when the file cannot be opened or is not ours, or
+    // when another editor holds it: one editor per database, so two cannot
+    // both pass the uniqueness rules with the same name. The hold is a lock
+    // file beside the database ("CFGDB.mdb.lock"), released when this object
+    // goes; one left by a process that died is taken over.
     bool Init();
+    // After a failed Init: true when another editor holds the database, and
+    // who that is ("process 123 (xelcfg) of user ann on host studio").
+    bool heldElsewhere() const { return !m_holder.isEmpty(); }
+    QString holder() const { return m_holder; }
+    // How long a statement waits for a database another program has locked
+    // before it fails (SQLite's busy time-out; 5000 ms unless set).
+    void setBusyTimeout(int ms);
     bool isOpen() const;
     QString lastError() const { return m_lastError; }
     QString path() const { return m_path; }
@@ -61,6 +76,13 @@ public:
         m_title = title;
         m_currentPath = path;
     }
+
+    // True when grid edits were stored since the database last matched a file,
+    // the built-in default or an empty configuration: work that the next start,
+    // which imports the default configuration again, would throw away.
+    bool hasUnsavedChanges() const { return m_unsaved; }
+    // The database now matches what was loaded, saved or emptied.
+    void markSaved() { m_unsaved = m_editPending = false; }
 
     // Uniqueness tests: true when no other row has the value.
     bool nameSetNameUnique(const QString &name, qint64 excludeId = -1);
@@ -187,6 +209,8 @@ private:
     bool insertLevelRow(
         const QString &name, qint64 controllerId, int order, int offset, int ins, int outs, qint64 &newId);
     bool clampNumbersToLevel(qint64 levelId);
+    // A grid edit was stored; inside a transaction it counts once that commits.
+    void noteEdit();
 
     Dialogs *m_dialogs;
     QString m_path;
@@ -196,6 +220,10 @@ private:
     QString m_currentPath;
     QHash<QString, QSqlQuery> m_queries;
     int m_txDepth = 0;
+    bool m_unsaved = false;
+    bool m_editPending = false;
+    std::unique_ptr<QLockFile> m_lock;
+    QString m_holder;
 };
 
 } // namespace exel

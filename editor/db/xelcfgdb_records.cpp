@@ -307,6 +307,7 @@ bool XelCfgDb::LoadDefaultDatabase()
         return false;
     }
     setCurrent(QStringLiteral("<Default>"), QString());
+    markSaved();
     return true;
 }
 

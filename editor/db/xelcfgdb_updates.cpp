@@ -174,6 +174,7 @@ bool XelCfgDb::UpdateControllerTable(
         tableUpdateFailed(QStringLiteral("Controller"));
         return false;
     }
+    noteEdit();
     return true;
 }
 
@@ -226,6 +227,7 @@ bool XelCfgDb::UpdateLevelTable(const QString &action, qint64 id, const QString 
         tableUpdateFailed(QStringLiteral("Level"));
         return false;
     }
+    noteEdit();
     return true;
 }
 
@@ -267,6 +269,7 @@ bool XelCfgDb::UpdateGrpTable(
         tableUpdateFailed(type == QLatin1String("DST") ? QStringLiteral("Destination") : QStringLiteral("Source"));
         return false;
     }
+    noteEdit();
     return true;
 }
 
@@ -281,6 +284,7 @@ bool XelCfgDb::UpdateGrpSetTable(const QString &action, qint64 id, const QString
         tableUpdateFailed(QStringLiteral("Name Set"));
         return false;
     }
+    noteEdit();
     return true;
 }
 
@@ -299,7 +303,10 @@ bool XelCfgDb::UpdateGrpSetDfnTable(const QString &action, qint64 setId, const Q
         if (!run(q))
             return false;
     }
-    return t.commit();
+    if (!t.commit())
+        return false;
+    noteEdit();
+    return true;
 }
 
 int XelCfgDb::HighLevelOrderNumber()
@@ -331,7 +338,10 @@ bool XelCfgDb::UpdateLevelOrdering()
             return false;
         }
     }
-    return t.commit();
+    if (!t.commit())
+        return false;
+    noteEdit();
+    return true;
 }
 
 } // namespace exel

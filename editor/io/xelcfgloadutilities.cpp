@@ -120,6 +120,7 @@ bool XelCfgLoadUtilities::LoadConfigurationFile(const QString &path)
         m_db.LoadDefaultDatabase();
     } else {
         m_db.setCurrent(title, path);
+        m_db.markSaved();
     }
     thermo.closeThermo();
     return ok;
@@ -297,6 +298,7 @@ bool XelCfgLoadUtilities::SaveConfigurationFile(const QString &path)
             MsgIcon::Exclamation);
         return false;
     }
+    m_db.markSaved();
     if (m_dialogs.messageBox(QStringLiteral("Do you wish this to become the default configuration?"),
             MsgButtons::OkCancel, MsgIcon::Question, QString())
         == MsgAnswer::Ok) {
@@ -306,20 +308,25 @@ bool XelCfgLoadUtilities::SaveConfigurationFile(const QString &path)
     return true;
 }
 
-bool XelCfgLoadUtilities::ChooseFileToOpen()
+QString XelCfgLoadUtilities::askFileToOpen()
 {
     FileDialogRequest request;
     request.title = QStringLiteral("Open Configuration");
     request.filter = kConfigFilter;
     request.filterIndex = 1;
     request.hideReadOnly = true;
-    const QString path = m_dialogs.openFileName(request);
+    return m_dialogs.openFileName(request);
+}
+
+bool XelCfgLoadUtilities::ChooseFileToOpen()
+{
+    const QString path = askFileToOpen();
     if (path.isEmpty())
         return false;
     return LoadConfigurationFile(path);
 }
 
-bool XelCfgLoadUtilities::ChooseFileToSave()
+FileDialogRequest XelCfgLoadUtilities::saveRequest() const
 {
     FileDialogRequest request;
     request.title = QStringLiteral("Save Configuration");
@@ -327,9 +334,28 @@ bool XelCfgLoadUtilities::ChooseFileToSave()
     request.filterIndex = 1;
     request.hideReadOnly = true;
     request.overwritePrompt = true;
-    if (!m_db.currentPath().isEmpty() && ConfigurationTitle(m_db.currentPath()) == m_db.currentTitle())
-        request.fileName = m_db.currentPath();
-    const QString path = m_dialogs.saveFileName(request);
+    const QString current = m_db.currentPath();
+    if (current.isEmpty() || ConfigurationTitle(current) != m_db.currentTitle())
+        return request;
+    request.fileName = current;
+    // A save dialog gives the proposed name the suffix of the selected filter's
+    // first pattern: "house.cfg" would come back as "house.CFG", a second file
+    // beside the first. So the first pattern is the suffix as the file has it,
+    // and a file of another suffix is offered under "All files".
+    const qsizetype slash = current.lastIndexOf(QLatin1Char('/'));
+    const QString name = current.mid(slash + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = dot >= 0 ? name.mid(dot + 1) : QString();
+    if (suffix.compare(QLatin1String("CFG"), Qt::CaseInsensitive) == 0)
+        request.filter = QStringLiteral("Config Files (*.CFG)|*.") + suffix + QStringLiteral("|All files (*.*)|*.*");
+    else if (!suffix.isEmpty())
+        request.filterIndex = 2;
+    return request;
+}
+
+bool XelCfgLoadUtilities::ChooseFileToSave()
+{
+    const QString path = m_dialogs.saveFileName(saveRequest());
     if (path.isEmpty())
         return false;
     return SaveConfigurationFile(path);

@@ -2,6 +2,8 @@
 // database and export of the database as a configuration file.
 #pragma once
 
+#include "dialogs.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +39,11 @@ public:
 
     // File dialogs; Cancel or an empty name does nothing and returns false.
     bool ChooseFileToOpen();
+    // The open dialog alone: the chosen path, "" when cancelled.
+    QString askFileToOpen();
+    // What the save dialog is asked: the current configuration's path exactly
+    // as it is, with a filter that leaves its suffix alone.
+    FileDialogRequest saveRequest() const;
     bool ChooseFileToSave();
 
     // Start-up: the stored "ConfigFile" when there is one, else the default database.

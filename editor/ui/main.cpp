@@ -5,6 +5,7 @@
 #include "settingsstore.h"
 #include "xelcfg.h"
 #include "xelcfgdb.h"
+#include "xelcfgopen.h"
 
 #include <QApplication>
 
@@ -17,12 +18,8 @@ int main(int argc, char **argv)
     exel::SettingsStore settings;
 
     exel::XelCfgDb db(&qtDialogs);
-    if (!db.Init()) {
-        qtDialogs.message(QStringLiteral("Unable to open the configuration database ") + db.path() + QLatin1Char('\n')
-                + db.lastError(),
-            exel::MsgIcon::Critical, QStringLiteral("Database Error"));
+    if (!exel::openConfigurationDatabase(db, qtDialogs))
         return 1;
-    }
     exel::XelCfg window(db, qtDialogs, settings);
     window.show();
     window.startUp();

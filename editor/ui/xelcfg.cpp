@@ -132,6 +132,9 @@ QWidget *XelCfg::buildGridPage(
 
     connect(btnAddRow, &QPushButton::clicked, this, [this, page, view] {
         const int r = page->addRow();
+        if (r < 0)
+            return; // the page could not be read; addRow said why
+        configureView(view, page);
         const QList<int> hidden = page->hiddenColumns();
         int first = 0;
         while (hidden.contains(first))
@@ -216,10 +219,10 @@ QWidget *XelCfg::buildNameSetPage()
     btnApply->setObjectName(QStringLiteral("btnApplyNameSet"));
     auto *btnCancel = new QPushButton(QStringLiteral("&Cancel"), w);
     btnCancel->setObjectName(QStringLiteral("btnCancelNameSet"));
-    auto *btnAdd = new QPushButton(QStringLiteral("<< &Add"), w);
+    auto *btnAdd = new QPushButton(QStringLiteral("&Add"), w);
     btnAdd->setObjectName(QStringLiteral("btnAdd"));
     btnAdd->setToolTip(QStringLiteral("Adds the selected sources and destinations to the name set"));
-    auto *btnDelete = new QPushButton(QStringLiteral("&Delete >>"), w);
+    auto *btnDelete = new QPushButton(QStringLiteral("&Delete"), w);
     btnDelete->setObjectName(QStringLiteral("btnDelete"));
     btnDelete->setToolTip(QStringLiteral("Removes the selected members from the name set"));
 
@@ -257,6 +260,8 @@ QWidget *XelCfg::buildNameSetPage()
 
     connect(btnNewSet, &QPushButton::clicked, this, [page, list] {
         const int r = page->addRow();
+        if (r < 0)
+            return;
         list->setCurrentIndex(page->model()->index(r, 4));
         list->edit(list->currentIndex());
     });
@@ -312,10 +317,15 @@ void XelCfg::startUp()
 
 void XelCfg::refreshAll()
 {
+    QString failure;
     for (int p = 0; p < 5; ++p) {
-        m_pages[p]->reload();
+        if (!m_pages[p]->reload() && failure.isEmpty())
+            failure = m_pages[p]->readFailure();
         configureView(m_views[p], m_pages[p]);
     }
+    // One box for all pages: they fail together when the database is locked.
+    if (!failure.isEmpty())
+        m_dialogs.message(failure, MsgIcon::Exclamation, QStringLiteral("Database Error"));
     m_views[PageNameSets]->horizontalHeader()->setStretchLastSection(true);
     refreshMembers();
 }
@@ -437,42 +447,77 @@ void XelCfg::onCurrentChanged(int index)
     m_switching = false;
 }
 
-void XelCfg::mnuFileNew_Click()
+bool XelCfg::keepWork()
 {
-    m_db.ReinitDatabase();
-    m_db.setCurrent(QStringLiteral("Untitled"), QString());
-    refreshAll();
+    // Edits not yet applied on the page first, as when leaving it; then work
+    // applied to the database but in no file, which the next start (importing
+    // the default configuration again) or the replacement would throw away.
+    if (!leavePageCheck(m_tabs->currentIndex(), false))
+        return false;
+    if (!m_db.hasUnsavedChanges())
+        return true;
+    switch (m_dialogs.messageBox(
+        QStringLiteral("The configuration has changes that have not been saved to a file.\nSave them now?"),
+        MsgButtons::YesNoCancel, MsgIcon::Question, applicationTitle())) {
+    case MsgAnswer::Yes:
+        return saveConfiguration();
+    case MsgAnswer::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void XelCfg::showControllersUnlessEntered()
+{
     if (!enterPageCheck(m_tabs->currentIndex())) {
         m_switching = true;
         m_tabs->setCurrentIndex(PageControllers);
         m_currentPage = PageControllers;
         m_switching = false;
     }
+}
+
+void XelCfg::mnuFileNew_Click()
+{
+    if (!keepWork())
+        return;
+    m_db.ReinitDatabase();
+    m_db.setCurrent(QStringLiteral("Untitled"), QString());
+    m_db.markSaved();
+    refreshAll();
+    showControllersUnlessEntered();
     updateCaption();
 }
 
 void XelCfg::mnuFileOpen_Click()
 {
-    m_io.ChooseFileToOpen();
+    // The file first: Cancel in the dialog leaves everything as it was,
+    // unapplied edits included.
+    const QString path = m_io.askFileToOpen();
+    if (path.isEmpty() || !keepWork())
+        return;
+    m_io.LoadConfigurationFile(path);
     refreshAll();
-    if (!enterPageCheck(m_tabs->currentIndex())) {
-        m_switching = true;
-        m_tabs->setCurrentIndex(PageControllers);
-        m_currentPage = PageControllers;
-        m_switching = false;
-    }
+    showControllersUnlessEntered();
     updateCaption();
+}
+
+bool XelCfg::saveConfiguration()
+{
+    const int p = m_tabs->currentIndex();
+    if (m_pages[p]->model()->hasPendingChanges() && !applyPage(p))
+        return false;
+    if (p == PageLevels && !checkLevelOrder())
+        return false;
+    const bool saved = m_io.ChooseFileToSave();
+    updateCaption();
+    return saved;
 }
 
 void XelCfg::mnuFileSave_Click()
 {
-    const int p = m_tabs->currentIndex();
-    if (m_pages[p]->model()->hasPendingChanges() && !applyPage(p))
-        return;
-    if (p == PageLevels && !checkLevelOrder())
-        return;
-    m_io.ChooseFileToSave();
-    updateCaption();
+    saveConfiguration();
 }
 
 void XelCfg::mnuFileLDC_Click()
@@ -480,6 +525,8 @@ void XelCfg::mnuFileLDC_Click()
     if (m_dialogs.messageBox(QStringLiteral("Are you sure you want to open the default configuration?"),
             MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("Confirm Load"))
         != MsgAnswer::Yes)
+        return;
+    if (!keepWork())
         return;
     m_db.LoadDefaultDatabase();
     refreshAll();
@@ -532,8 +579,7 @@ void XelCfg::btnDelete_Click()
 
 void XelCfg::closeEvent(QCloseEvent *event)
 {
-    // The database keeps everything applied; only unapplied grid edits need a word.
-    if (!leavePageCheck(m_tabs->currentIndex(), false)) {
+    if (!keepWork()) {
         event->ignore();
         return;
     }

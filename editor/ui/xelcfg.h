@@ -71,6 +71,14 @@ private:
     void refreshMembers();
     qint64 selectedNameSetId() const;
     bool applyPage(int page);
+    // Before the database is replaced or the editor closes: offers to apply
+    // the page and to save applied work to a file. False: the user cancelled
+    // (or the save did not happen), so nothing must be replaced.
+    bool keepWork();
+    // Applies the current page and exports through the file dialog; true when
+    // a file was written.
+    bool saveConfiguration();
+    void showControllersUnlessEntered();
     bool checkLevelOrder();
     void onCurrentChanged(int index);
 

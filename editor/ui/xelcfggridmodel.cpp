@@ -4,6 +4,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
@@ -27,6 +28,9 @@ bool XelCfgGridModel::load(const QSqlDatabase &db, const QString &sql)
     QSqlQuery q(db);
     q.setForwardOnly(true);
     const bool ok = q.exec(sql);
+    m_loaded = ok;
+    m_lastErrorNumber = ok ? 0 : q.lastError().nativeErrorCode().toInt();
+    m_lastError = ok ? QString() : q.lastError().databaseText();
     if (ok) {
         const QSqlRecord rec = q.record();
         for (int c = 0; c < rec.count(); ++c)
@@ -171,6 +175,8 @@ void XelCfgGridModel::setMarkedDelete(int row, bool marked)
 
 int XelCfgGridModel::addRow()
 {
+    if (m_columns.size() <= kDeleteFlag)
+        return -1;
     const int r = int(m_rows.size());
     beginInsertRows(QModelIndex(), r, r);
     QStringList row(m_columns.size());

@@ -29,8 +29,14 @@ public:
 
     explicit XelCfgGridModel(QObject *parent = nullptr);
 
-    // Reads the rows of sql; false (model emptied) when the query fails.
+    // Reads the rows of sql; false (model emptied, lastError set) when the query fails.
     bool load(const QSqlDatabase &db, const QString &sql);
+    // Whether the last load succeeded: a grid that could not be read has no
+    // columns, and takes no new rows.
+    bool isLoaded() const { return m_loaded; }
+    // The database's error of the last failed load (number and description).
+    int lastErrorNumber() const { return m_lastErrorNumber; }
+    QString lastError() const { return m_lastError; }
     void setValidator(Validator v) { m_validator = std::move(v); }
     void setReadOnlyColumns(const QSet<int> &columns) { m_readOnly = columns; }
 
@@ -48,10 +54,17 @@ public:
     bool isChanged(int row) const;
     bool isMarkedDelete(int row) const;
     void setMarkedDelete(int row, bool marked);
+    // Appends an empty new row; -1 (nothing added) when the grid is not loaded.
     int addRow();
     bool hasPendingChanges() const;
     QStringList columnNames() const { return m_columns; }
     int columnOf(const QString &name) const;
+    // Replaces a column's caption (the query's alias cannot carry every name).
+    void setColumnName(int column, const QString &name)
+    {
+        if (column >= 0 && column < m_columns.size())
+            m_columns[column] = name;
+    }
 
 signals:
     // An edit was refused; the window shows the message.
@@ -62,6 +75,9 @@ private:
     QList<QStringList> m_rows;
     Validator m_validator;
     QSet<int> m_readOnly;
+    bool m_loaded = false;
+    int m_lastErrorNumber = 0;
+    QString m_lastError;
 };
 
 } // namespace exel

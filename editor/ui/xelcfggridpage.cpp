@@ -2,6 +2,7 @@
 #include "xelcfggridpage.h"
 
 #include "dialogs.h"
+#include "errorinfo.h"
 #include "numberrules.h"
 
 namespace exel {
@@ -66,31 +67,60 @@ bool XelCfgGridPage::reload()
         sql = m_db.GrpSetListGridEntries();
         break;
     }
-    return m_model.load(m_db.database(), sql);
+    const bool ok = m_model.load(m_db.database(), sql);
+    // Level columns are captioned by the levels' own names: the driver drops
+    // a double quote from a column alias, and a level name may hold one.
+    if (ok && (m_kind == GridKind::Source || m_kind == GridKind::Destination))
+        for (int i = 0; i < m_levels.size(); ++i)
+            m_model.setColumnName(kGrpName + 1 + i, m_levels[i].name);
+    return ok;
+}
+
+QString XelCfgGridPage::readFailure() const
+{
+    if (m_model.isLoaded())
+        return QString();
+    return QStringLiteral("Unable to read this page from the configuration database.") + QLatin1Char('\n')
+        + errorLines(ErrorInfo { m_model.lastErrorNumber(), m_model.lastError() });
 }
 
 int XelCfgGridPage::addRow()
 {
+    // A grid whose query failed has no columns: a row added to it has no cells
+    // to hold its defaults.
+    if (!m_model.isLoaded() && !reload()) {
+        m_dialogs.message(readFailure(), MsgIcon::Exclamation, QStringLiteral("Database Error"));
+        return -1;
+    }
     const int r = m_model.addRow();
+    if (r < 0)
+        return -1;
     switch (m_kind) {
     case GridKind::Controller:
         m_model.setCell(r, kCtlLevels, QStringLiteral("1"));
         break;
     case GridKind::Level: {
         m_model.setCell(r, kLvlNumber, QString::number(r + 1));
+        // The first controller with an offset left free, and that offset: one
+        // the offset rule will accept (within the controller's level count).
         const QStringList controllers = m_db.Controllers();
-        if (!controllers.isEmpty()) {
+        if (!controllers.isEmpty())
             m_model.setCell(r, kLvlController, controllers.first());
-            // The first offset of that controller no other row uses.
-            for (int offset = 1; offset <= kInt16Max; ++offset) {
+        for (const QString &controller : controllers) {
+            const int levels = m_db.ControllerNumberLevels(m_db.ControllerID(controller).toLongLong());
+            int free = 0;
+            for (int offset = 1; offset <= levels && free == 0; ++offset) {
                 bool used = false;
                 for (int o = 0; o < r && !used; ++o)
-                    used = !m_model.isMarkedDelete(o) && m_model.cell(o, kLvlController) == controllers.first()
+                    used = !m_model.isMarkedDelete(o) && m_model.cell(o, kLvlController) == controller
                         && int(numericValue(m_model.cell(o, kLvlOffset))) == offset;
-                if (!used) {
-                    m_model.setCell(r, kLvlOffset, QString::number(offset));
-                    break;
-                }
+                if (!used)
+                    free = offset;
+            }
+            if (free > 0) {
+                m_model.setCell(r, kLvlController, controller);
+                m_model.setCell(r, kLvlOffset, QString::number(free));
+                break;
             }
         }
         break;
@@ -391,6 +421,10 @@ bool XelCfgGridPage::Apply()
                 }
             }
         }
+        // Deleting a controller deletes its levels with it: the levels left
+        // close up to 1..n, keeping their order, before anything is saved.
+        if (m_kind == GridKind::Controller && !m_db.ValidLevelOrder() && !m_db.UpdateLevelOrdering())
+            return false;
         if (!t.commit())
             return false;
     }

@@ -26,7 +26,11 @@ public:
 
     // Cancel: re-reads the page from the database, dropping every change.
     bool reload();
-    // A new row with sensible defaults, not yet stored; its index.
+    // After a failed reload: "Unable to read ..." with the database's error.
+    QString readFailure() const;
+    // A new row with sensible defaults, not yet stored; its index. A page that
+    // could not be read is read again first; when that fails too the reason is
+    // shown and -1 returned, and nothing is added.
     int addRow();
     // Toggles the delete mark of a row, with the warnings that go with it.
     // Returns whether the row is marked afterwards.

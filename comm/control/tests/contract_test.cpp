@@ -1,7 +1,9 @@
 // The control's contract: every member name, kind and access, every
 // enumeration and every event signature, in the interface's order, as a host
-// that drives the control by name sees them through the meta-object.
+// that drives the control by name sees them through the meta-object; and the
+// window-free core's share of it.
 #include "tolcomm.h"
+#include "tolcommcore.h"
 
 #include <QMetaEnum>
 #include <QMetaMethod>
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -327,4 +330,109 @@ TEST(TolCommContract, enumerations_have_exactly_their_names_and_values)
             EXPECT_EQ(e.value(i), values[size_t(i)].second) << e.key(i);
         }
     }
+}
+
+namespace {
+
+// The members only a window has: they stay on TolComm.
+const std::vector<std::string> kWindowOnly = { "BackColor", "BorderStyle", "Enabled", "Font", "ForeColor", "hwnd",
+    "AutoScroll", "AutoSend", "AutoScrollColumn", "AutoScrollKeyboard", "AutoScrollRow", "AutoSize", "CaptureFilename",
+    "CaptureMode", "ColorFilter", "Columns", "Contents", "CursorColumn", "CursorRow", "Display", "DisplayLine",
+    "Emulation", "FillModemCombo", "FillModemList", "Rows", "ScrollContents", "ScrollRows", "SelLength", "SelStart",
+    "SelText", "BackSpace", "EndOfLineMode" };
+
+bool windowOnly(const char *name)
+{
+    return std::find(kWindowOnly.begin(), kWindowOnly.end(), name) != kWindowOnly.end();
+}
+
+} // namespace
+
+TEST(TolCommCoreContract, core_has_every_non_visual_property_in_the_same_order_and_access)
+{
+    const QMetaObject &widget = TolComm::staticMetaObject;
+    const QMetaObject &core = TolCommCore::staticMetaObject;
+    std::vector<std::string> expected;
+    for (int i = widget.propertyOffset(); i < widget.propertyCount(); ++i) {
+        if (!windowOnly(widget.property(i).name()))
+            expected.push_back(widget.property(i).name());
+    }
+    std::vector<std::string> got;
+    for (int i = core.propertyOffset(); i < core.propertyCount(); ++i)
+        got.push_back(core.property(i).name());
+    EXPECT_EQ(got, expected);
+    for (const std::string &name : got) {
+        SCOPED_TRACE(name);
+        const QMetaProperty w = widget.property(widget.indexOfProperty(name.c_str()));
+        const QMetaProperty c = core.property(core.indexOfProperty(name.c_str()));
+        EXPECT_EQ(c.isReadable(), w.isReadable());
+        EXPECT_EQ(c.isWritable(), w.isWritable());
+        EXPECT_EQ(c.isEnumType(), w.isEnumType());
+        if (c.isEnumType())
+            EXPECT_STREQ(c.enumerator().name(), w.enumerator().name());
+        else
+            EXPECT_EQ(c.metaType(), w.metaType());
+    }
+}
+
+TEST(TolCommCoreContract, core_methods_signals_and_enumerations_match_the_control)
+{
+    const QMetaObject &widget = TolComm::staticMetaObject;
+    const QMetaObject &core = TolCommCore::staticMetaObject;
+    for (const char *method : { "HandleCommEvent()", "HandleEvent(int,int)", "WaitForInput(int)", "lastError()",
+             "lastErrorDescription()", "clearError()", "lastOpenError()" }) {
+        SCOPED_TRACE(method);
+        EXPECT_GE(core.indexOfMethod(method), core.methodOffset());
+        EXPECT_GE(widget.indexOfMethod(method), widget.methodOffset());
+    }
+    EXPECT_LT(core.indexOfMethod("About()"), 0);
+    // The comm events, in the event interface's order, then the run-time error.
+    int last = -1;
+    for (const std::string &sig : kEvents) {
+        const int index = core.indexOfSignal(sig.c_str());
+        if (sig == "Click()")
+            break;
+        SCOPED_TRACE(sig);
+        ASSERT_GE(index, core.methodOffset());
+        EXPECT_GT(index, last);
+        last = index;
+    }
+    EXPECT_GT(core.indexOfSignal("RuntimeError(int,QString)"), last);
+    EXPECT_LT(core.indexOfSignal("Click()"), 0);
+    for (int i = core.enumeratorOffset(); i < core.enumeratorCount(); ++i) {
+        const QMetaEnum c = core.enumerator(i);
+        SCOPED_TRACE(c.name());
+        const int wi = widget.indexOfEnumerator(c.name());
+        ASSERT_GE(wi, 0);
+        const QMetaEnum w = widget.enumerator(wi);
+        ASSERT_EQ(c.keyCount(), w.keyCount());
+        for (int k = 0; k < c.keyCount(); ++k) {
+            EXPECT_STREQ(c.key(k), w.key(k));
+            EXPECT_EQ(c.value(k), w.value(k));
+        }
+    }
+}
+
+TEST(TolCommCoreContract, the_widget_keeps_no_state_of_its_own_for_the_cores_members)
+{
+    TolComm comm;
+    TolCommCore *core = comm.core();
+    ASSERT_NE(core, nullptr);
+    EXPECT_EQ(comm.property("CommHandle").toUInt(), core->property("CommHandle").toUInt());
+    comm.setProperty("Settings", "19200,e,7,1");
+    comm.setProperty("LookUpText", "OK|ERROR");
+    comm.setProperty("IgnoreOnComm", true);
+    EXPECT_EQ(core->property("Settings").toString(), "19200,e,7,1");
+    EXPECT_EQ(core->property("LookUpText").toString(), "OK|ERROR");
+    EXPECT_TRUE(core->property("IgnoreOnComm").toBool());
+    core->setProperty("Handshaking", 2);
+    EXPECT_EQ(comm.property("Handshaking").toInt(), 2);
+    // A run-time error raised on either shows on both, and reaches the widget's signal once.
+    int raised = 0;
+    QObject::connect(&comm, &TolComm::RuntimeError, [&] { ++raised; });
+    core->setProperty("Interval", 0);
+    EXPECT_EQ(comm.lastError(), 380);
+    comm.setProperty("Columns", 0);
+    EXPECT_EQ(core->lastError(), 380);
+    EXPECT_EQ(raised, 2);
 }

@@ -2,6 +2,7 @@
 // and the values the control refuses instead of letting them through.
 #include "controltest.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -59,6 +60,8 @@ TEST(TolCommErrors, refused_values_keep_the_previous_value)
         { "Emulation", 4, 5 },
         { "ModemInitCommand", "AT&F^M", "AT\tZ" },
         { "ModemHangUpCommand", "ATH^M", QString("ATH\r") },
+        // Longer than the engine can keep: refused, not cut at 199.
+        { "ModemInitCommand", QString(199, 'I'), QString(200, 'I') },
         { "LookUpSeparator", "|", "||" },
         { "Columns", 132, 0 },
     };
@@ -111,6 +114,25 @@ TEST(TolCommErrors, failing_write_reports_the_device_error)
     comm.setProperty("Output", "x");
     EXPECT_EQ(comm.lastError(), EIO);
     EXPECT_FALSE(comm.lastErrorDescription().isEmpty());
+}
+
+// Guards against writing the run-time error into a control deleted by an event raised inside Output.
+TEST(TolCommErrors, control_deleted_by_an_event_of_its_own_failing_write_is_left_alone)
+{
+    enginetest::FakeDriverScope fake;
+    QPointer<TolComm> comm = new TolComm;
+    comm->setProperty("PortOpen", true);
+    ASSERT_TRUE(comm->property("PortOpen").toBool());
+    int errors = 0;
+    QObject::connect(comm, &TolComm::OnComm, [&] { delete comm.data(); });
+    QObject::connect(comm, &TolComm::RuntimeError, [&] { ++errors; });
+    // The write fails and the line error it leaves is raised from inside Output.
+    fake.port->failWrites = true;
+    fake.port->errors = tolcom::kErrFrame;
+    comm->setProperty("Output", "x");
+    EXPECT_TRUE(comm.isNull());
+    EXPECT_EQ(errors, 0);
+    EXPECT_FALSE(fake.port->open);
 }
 
 TEST(TolCommErrors, text_outside_latin1_is_refused_not_mangled)

@@ -1,6 +1,10 @@
 // Engine events become OnComm plus one specific event, through the fake driver.
 #include "controltest.h"
 
+#include <QSignalSpy>
+
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 using namespace controltest;
@@ -83,6 +87,20 @@ TEST_F(TolCommEvents, line_error_raises_OnComm_only)
     EXPECT_EQ(withoutReceive.size(), receives + 1);
     for (const auto &e : withoutReceive)
         EXPECT_EQ(e, "OnComm");
+}
+
+// Guards against a vanished device closing the port with no event for the host.
+TEST_F(TolCommEvents, vanished_device_raises_CarrierChanged_and_a_runtime_error)
+{
+    QSignalSpy errors(&comm, &TolComm::RuntimeError);
+    fake.port->hungUp = true;
+    ASSERT_TRUE(waitFor([&] { return errors.count() > 0; }));
+    EXPECT_EQ(log.events, (Events { "OnComm", "CarrierChanged" }));
+    EXPECT_FALSE(comm.property("PortOpen").toBool());
+    ASSERT_EQ(errors.count(), 1);
+    EXPECT_EQ(errors.at(0).at(0).toInt(), EIO);
+    EXPECT_EQ(errors.at(0).at(1).toString(), "COM1: The device has gone away (Input/output error); the port is closed");
+    EXPECT_EQ(comm.lastError(), EIO);
 }
 
 TEST_F(TolCommEvents, receive_threshold_raises_Receive_until_input_is_read)

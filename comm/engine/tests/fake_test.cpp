@@ -59,6 +59,39 @@ TEST_F(FakeTest, opensTheSecondNameWhenTheFirstFails)
     EXPECT_EQ(port().openAttempts[1], "/dev/ttyS2");
 }
 
+// Guards against a busy or forbidden port being silently replaced by /dev/ttyS<n-1>.
+TEST_F(FakeTest, aBusyOrForbiddenPortFailsWithItsReasonAndNoOtherDeviceIsTried)
+{
+    const struct {
+        int err;
+        const char *hint;
+    } cases[] = { { EBUSY, "Device or resource busy (the port is in use by another program)" },
+        { EACCES, "Permission denied (is the user in the dialout group?)" } };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.err);
+        port().openAttempts.clear();
+        port().openable = { "/dev/ttyS2" };
+        port().openErrors.clear();
+        const std::string first = qEnvironmentVariable("TOLCOM_DEVICE_DIR", "/dev").toStdString() + "/COM3";
+        port().openErrors[first] = c.err;
+        EXPECT_EQ(SetPortOpen(h, 1), 0);
+        EXPECT_EQ(GetPortOpen(h), 0);
+        EXPECT_EQ(port().openAttempts, std::vector<std::string> { first });
+        char reason[256] = {};
+        EXPECT_EQ(GetLastOpenError(h, reason, sizeof reason), c.err);
+        EXPECT_EQ(std::string(reason), "Cannot open " + first + ": " + c.hint);
+    }
+    // A second name that exists but is forbidden is the reason given when the first is missing.
+    port().openAttempts.clear();
+    port().openErrors = { { "/dev/ttyS2", EACCES } };
+    port().openable = { "/nowhere" };
+    EXPECT_EQ(SetPortOpen(h, 1), 0);
+    EXPECT_EQ(port().openAttempts.size(), 2u);
+    char reason[256] = {};
+    EXPECT_EQ(GetLastOpenError(h, reason, sizeof reason), EACCES);
+    EXPECT_EQ(std::string(reason), "Cannot open /dev/ttyS2: Permission denied (is the user in the dialout group?)");
+}
+
 TEST_F(FakeTest, openAppliesTheDeviceStateAndRaisesTheLines)
 {
     SetSettings(h, "2400,e,7,2");

@@ -337,6 +337,19 @@ TEST_F(ModemListTest, setAndGetTheRecordInItsTextForm)
     EXPECT_STREQ(small, "Mine\t");
 }
 
+// Guards against a modem field longer than the engine keeps being cut short without a word.
+TEST_F(ModemListTest, aFieldLongerThanAListLineIsRefusedAndTheRecordKept)
+{
+    ASSERT_EQ(SetModemOptions(h, "Mine\tATZ^M\tATDT\tATDP\tATA^M\tATH^M\t9600"), 0);
+    const std::string longest(199, 'A');
+    EXPECT_EQ(SetModemOptions(h, ("Mine\t" + longest + "\tATDT").c_str()), 0);
+    EXPECT_EQ(options(), "Mine\t" + longest + "\tATDT\t\t\t\t");
+    const std::string before = options();
+    EXPECT_EQ(SetModemOptions(h, ("Mine\t" + longest + "A\tATDT").c_str()), 380);
+    EXPECT_EQ(options(), before);
+    EXPECT_TRUE(logHas("SetModemOptions(): A field is longer than 199 characters"));
+}
+
 TEST_F(ModemListTest, fillsAComboBoxWithTitlesAndLineNumbers)
 {
     LoadModemOptions(h, 2);

@@ -130,6 +130,182 @@ private:
     std::thread m_thread;
 };
 
+// An RFC 2217 access server that holds the client to the rules: it agrees
+// to the COM-port option only after the client offered it, counts every
+// COM-port command that comes before that agreement or in a server's code
+// (100 and up), asks for the client's signature, answers each setting, and
+// reports only the line states the client's mask asked for.
+class StrictRfc2217Server {
+public:
+    StrictRfc2217Server()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        ::listen(m_listen, 1);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~StrictRfc2217Server()
+    {
+        m_stop = true;
+        ::shutdown(m_listen, SHUT_RDWR);
+        if (m_conn >= 0)
+            ::shutdown(m_conn, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listen);
+        if (m_conn >= 0)
+            ::close(m_conn);
+    }
+    int port() const { return m_port; }
+    std::vector<std::string> violations()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_violations;
+    }
+    std::string clientSignature()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_signature;
+    }
+    bool agreed()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_agreed;
+    }
+    // The remote port saw these line-state bits; reported as far as the mask allows.
+    void lineState(uint8_t bits)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const uint8_t shown = bits & m_lineMask;
+        if (shown)
+            sendLocked(bytes({ 255, 250, 44, 106, shown, 255, 240 }));
+    }
+
+private:
+    void sendLocked(const std::string &b)
+    {
+        if (m_conn >= 0)
+            (void)!::send(m_conn, b.data(), b.size(), MSG_NOSIGNAL);
+    }
+    void command(uint8_t cmd, const std::string &value)
+    {
+        if (!m_agreed)
+            m_violations.push_back("COM-port command " + std::to_string(cmd) + " before the agreement");
+        if (cmd >= 100)
+            m_violations.push_back("a server's code " + std::to_string(cmd) + " from the client");
+        if (!m_agreed || cmd >= 100)
+            return;
+        switch (cmd) {
+        case 0:
+            if (value.empty())
+                sendLocked(bytes({ 255, 250, 44, 100, 's', 't', 'r', 'i', 'c', 't', 255, 240 }));
+            else
+                m_signature = value;
+            break;
+        case 10:
+            if (!value.empty())
+                m_lineMask = uint8_t(value[0]);
+            break;
+        default:
+            break;
+        }
+        // Every command is answered in the server's code, with its value.
+        std::string answer = bytes({ 255, 250, 44, cmd + 100 });
+        answer += TelnetCodec::escape(value.data(), value.size());
+        answer += bytes({ 255, 240 });
+        if (cmd != 0)
+            sendLocked(answer);
+    }
+    void verb(uint8_t v, uint8_t option)
+    {
+        if (option == 44 && v == 251 && !m_agreed) {
+            m_agreed = true;
+            sendLocked(bytes({ 255, 253, 44 }));
+            sendLocked(bytes({ 255, 250, 44, 100, 255, 240 })); // who are you?
+        } else if ((option == 0 || option == 3) && v == 251 && !m_himBinSga[option]) {
+            m_himBinSga[option] = true;
+            sendLocked(bytes({ 255, 253, option }));
+        } else if ((option == 0 || option == 3) && v == 253 && !m_usBinSga[option]) {
+            m_usBinSga[option] = true;
+            sendLocked(bytes({ 255, 251, option }));
+        }
+    }
+    void run()
+    {
+        const int c = ::accept(m_listen, nullptr, nullptr);
+        if (c < 0)
+            return;
+        m_conn = c;
+        enum { Data, Iac, Verb, Sub, SubIac } state = Data;
+        uint8_t v = 0;
+        std::string sub;
+        char buf[4096];
+        while (!m_stop) {
+            const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (n <= 0)
+                return;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (ssize_t i = 0; i < n; ++i) {
+                const uint8_t b = uint8_t(buf[i]);
+                switch (state) {
+                case Data:
+                    state = b == 255 ? Iac : Data;
+                    break;
+                case Iac:
+                    if (b >= 251 && b <= 254) {
+                        v = b;
+                        state = Verb;
+                    } else if (b == 250) {
+                        sub.clear();
+                        state = Sub;
+                    } else {
+                        state = Data;
+                    }
+                    break;
+                case Verb:
+                    verb(v, b);
+                    state = Data;
+                    break;
+                case Sub:
+                    if (b == 255)
+                        state = SubIac;
+                    else
+                        sub.push_back(char(b));
+                    break;
+                case SubIac:
+                    if (b == 240) {
+                        if (sub.size() >= 2 && uint8_t(sub[0]) == 44)
+                            command(uint8_t(sub[1]), sub.substr(2));
+                        state = Data;
+                    } else {
+                        sub.push_back(char(b));
+                        state = Sub;
+                    }
+                    break;
+                }
+            }
+        }
+    }
+
+    std::mutex m_mutex;
+    std::vector<std::string> m_violations;
+    std::string m_signature;
+    bool m_agreed = false;
+    bool m_himBinSga[4] = {};
+    bool m_usBinSga[4] = {};
+    uint8_t m_lineMask = 0;
+    int m_listen = -1;
+    std::atomic<int> m_conn { -1 };
+    int m_port = 0;
+    std::atomic<bool> m_stop { false };
+    std::thread m_thread;
+};
+
 // Lets the engine's timer run for ms.
 void pumpFor(int ms)
 {
@@ -228,7 +404,9 @@ TEST(TelnetCodec, answersWhatSer2netAsksOnceAndNeverEcho)
     std::string data, reply;
     codec.feed(opening.data(), opening.size(), data, reply);
     EXPECT_TRUE(data.empty());
-    EXPECT_EQ(reply, bytes({255, 254, 1})) << "only the echo is refused; the rest was already agreed";
+    // Only the echo is refused; the rest was already agreed, and the agreed
+    // COM-port option brings the notice masks.
+    EXPECT_EQ(reply, bytes({ 255, 254, 1, 255, 250, 44, 10, 0x1e, 255, 240, 255, 250, 44, 11, 0xff, 0xff, 255, 240 }));
     EXPECT_TRUE(codec.comPortAccepted());
 
     // Asked again, the same options get no answer: no negotiation loop.
@@ -280,6 +458,31 @@ TEST(TelnetCodec, aMisbehavingServerCannotLoopOrGrowIt)
     codec.feed(sub.data(), sub.size(), data, reply);
     EXPECT_EQ(data, "D");
     EXPECT_FALSE(codec.modemStateKnown());
+}
+
+// Guards against answering a signature request in the server's code and ignoring the server's own request.
+TEST(TelnetCodec, answersTheServersSignatureRequestInTheClientsCode)
+{
+    TelnetCodec codec;
+    codec.greeting();
+    std::string data, reply;
+    // Before the agreement nothing is subnegotiated.
+    const std::string ask = bytes({ 255, 250, 44, 100, 255, 240 });
+    codec.feed(ask.data(), ask.size(), data, reply);
+    const std::string agree = bytes({ 255, 253, 44 });
+    reply.clear();
+    codec.feed(agree.data(), agree.size(), data, reply);
+    reply.clear();
+    codec.feed(ask.data(), ask.size(), data, reply);
+    EXPECT_EQ(reply, TelnetCodec::comPortCommand(0, std::string("tolcom32")));
+    // The server's own signature is kept, and a code 0 from a server is no request.
+    reply.clear();
+    const std::string told
+        = bytes({ 255, 250, 44, 100, 's', 'e', 'r', 255, 255, 240, 255, 240, 255, 250, 44, 0, 255, 240 });
+    codec.feed(told.data(), told.size(), data, reply);
+    EXPECT_EQ(codec.serverSignature(), bytes({ 's', 'e', 'r', 255, 240 }));
+    EXPECT_TRUE(reply.empty());
+    EXPECT_TRUE(data.empty());
 }
 
 TEST_F(NetworkPort, rawConnectionCarriesBytesAsTheyAreAndReadsAsACable)
@@ -359,6 +562,26 @@ TEST_F(NetworkPort, rfc2217LineStateNoticesRaiseTheErrorEvents)
     EXPECT_NE(std::find(codes.begin(), codes.end(), TOLCOM_ER_FRAME), codes.end());
     EXPECT_NE(std::find(codes.begin(), codes.end(), TOLCOM_ER_OVERRUN), codes.end());
     EXPECT_EQ(GetInBufferCount(h), 0) << "notices are not data";
+}
+
+// Guards against COM-port commands before agreement, signatures in the server's code and masks never sent.
+TEST_F(NetworkPort, rfc2217KeepsToTheRulesOfAStrictServerAndGetsItsLineErrors)
+{
+    StrictRfc2217Server server;
+    ASSERT_TRUE(open("rfc2217://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
+    for (int i = 0; i < 300 && server.clientSignature().empty(); ++i)
+        pumpFor(10);
+    EXPECT_TRUE(server.agreed());
+    EXPECT_EQ(server.clientSignature(), "tolcom32");
+    Recorder::reset();
+    server.lineState(0x08); // framing error
+    for (int i = 0; i < 300 && Recorder::codes().empty(); ++i)
+        pumpFor(10);
+    EXPECT_EQ(Recorder::codes(), std::vector<int32_t> { TOLCOM_ER_FRAME });
+    EXPECT_EQ(SetSettings(h, "19200,e,7,1"), 0);
+    ASSERT_EQ(Output(h, "x", 1), 1);
+    pumpFor(50);
+    EXPECT_EQ(server.violations(), std::vector<std::string> {});
 }
 
 TEST_F(NetworkPort, aFloodOfNegotiationNeverHoldsAWaitPastItsTime)

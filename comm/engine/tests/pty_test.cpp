@@ -3,6 +3,7 @@
 // device, and the diagnostic log.
 #include "enginetest.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <thread>
@@ -138,6 +139,20 @@ TEST_F(PtyTest, twoObjectsCannotShareOnePort)
     const uint32_t other = CreateCommObject(nullptr);
     SetCommPort(other, 60);
     EXPECT_EQ(SetPortOpen(other, 1), 0);
+    DestroyCommObject(other);
+}
+
+// Guards against a busy COM1 opening /dev/ttyS0 (a different device) instead of failing.
+TEST_F(PtyTest, aBusyPortWithASecondNameStillFailsAsBusy)
+{
+    open();
+    const uint32_t other = CreateCommObject(nullptr);
+    SetCommPort(other, pty.port());
+    EXPECT_EQ(SetPortOpen(other, 1), 0);
+    EXPECT_EQ(GetPortOpen(other), 0);
+    char reason[256] = {};
+    EXPECT_EQ(GetLastOpenError(other, reason, sizeof reason), EBUSY);
+    EXPECT_NE(std::string(reason).find("/COM1: Device or resource busy"), std::string::npos) << reason;
     DestroyCommObject(other);
 }
 
@@ -374,6 +389,23 @@ TEST_F(PtyTest, aVanishingDeviceClosesThePortWithoutHangingAWait)
     EXPECT_EQ(Output(h, "x", 1), 0);
 }
 
+// Guards against a vanished device closing the port without any event.
+TEST_F(PtyTest, aVanishingDeviceRaisesTheCarrierEventAndSaysWhy)
+{
+    open();
+    SetInterval(h, 10);
+    pty.closeMaster();
+    QElapsedTimer t;
+    t.start();
+    while (GetPortOpen(h) && t.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_EQ(GetPortOpen(h), 0);
+    EXPECT_EQ(Recorder::codes(), std::vector<int32_t> { TOLCOM_EV_CD });
+    char reason[256] = {};
+    EXPECT_EQ(GetLastOpenError(h, reason, sizeof reason), EIO);
+    EXPECT_STREQ(reason, "COM1: The device has gone away (Input/output error); the port is closed");
+}
+
 TEST_F(PtyTest, tracesGoToTheLogOnlyWhenSwitchedOn)
 {
     open();
@@ -477,6 +509,31 @@ TEST_F(PtyTest, adoptingADescriptorMakesTheObjectOpen)
     SetCommID(other, -1);
     EXPECT_EQ(GetPortOpen(other), 0);
     DestroyCommObject(other);
+}
+
+// Guards against an adopted blocking descriptor making reads and writes ignore their deadlines.
+TEST_F(PtyTest, anAdoptedBlockingDescriptorIsMadeNonBlockingAndGetsItsFlagsBack)
+{
+    const std::string path = QFile::symLinkTarget(qEnvironmentVariable("TOLCOM_DEVICE_DIR") + "/COM1").toStdString();
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    // The caller keeps a copy that shares the open file, and with it the flags.
+    const int mine = dup(fd);
+    ASSERT_EQ(fcntl(mine, F_GETFL) & O_NONBLOCK, 0);
+    ASSERT_EQ(SetCommID(h, fd), 0);
+    ASSERT_NE(fcntl(mine, F_GETFL) & O_NONBLOCK, 0);
+    {
+        // With nothing to read, a look-up ends at its time-out instead of
+        // sitting in read() for ever.
+        FrozenTime frozen;
+        SetLookUpTimeOut(h, 300);
+        const std::string list = lookups({ "OK" });
+        EXPECT_EQ(DiscardUntilLookUp(h, list.data(), int32_t(list.size())), -1);
+        EXPECT_GE(frozen.pauses, 300);
+    }
+    SetCommID(h, -1);
+    EXPECT_EQ(fcntl(mine, F_GETFL) & O_NONBLOCK, 0);
+    ::close(mine);
 }
 
 TEST_F(PtyTest, fileTransfersFailWithAReason)

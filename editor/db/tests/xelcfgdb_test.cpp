@@ -4,8 +4,12 @@
 #include "testsupport.h"
 #include "xelcfgdb.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <gtest/gtest.h>
 
 using namespace exel;
@@ -166,9 +170,9 @@ TEST_F(XelCfgDbTest, renameOnly_keepsTheNumbers)
     ASSERT_TRUE(m_db->UpdateGrpTable("Edit", "SRC", m_db->grpId("SRC", "CAM2"), "cam3"));
     const QList<GroupInfo> sources = m_db->Groups("SRC");
     EXPECT_EQ(sources[1].name, "CAM3");
-    EXPECT_EQ(sources[1].numbers, QList<int>({2, 0}));
-    ASSERT_TRUE(m_db->UpdateGrpTable("Edit", "SRC", sources[1].id, "CAM3", {0, 7}));
-    EXPECT_EQ(m_db->Groups("SRC")[1].numbers, QList<int>({0, 7}));
+    EXPECT_EQ(sources[1].numbers, QList<int>({ 2, 0 }));
+    ASSERT_TRUE(m_db->UpdateGrpTable("Edit", "SRC", sources[1].id, "CAM3", { 0, 7 }));
+    EXPECT_EQ(m_db->Groups("SRC")[1].numbers, QList<int>({ 0, 7 }));
 }
 
 TEST_F(XelCfgDbTest, writer_missingRecordShowsNotFound)
@@ -315,6 +319,74 @@ TEST_F(XelCfgDbTest, gridQueries_runOnSQLite)
     EXPECT_EQ(q.value(4).toString(), "CAM1");
     EXPECT_EQ(q.value(5).toInt(), 1);
     EXPECT_EQ(m_db->GroupFormatString("DST"), "Destination|VID|AUD");
+}
+
+// Guards against a level name holding "]" or a quote ending the column alias
+// early, so the Sources and Destinations grids came up empty.
+TEST_F(XelCfgDbTest, grpGridEntries_anyLegalLevelNameIsItsColumn)
+{
+    smallSystem();
+    ASSERT_TRUE(m_db->UpdateLevelTable("Edit", m_db->levelId("VID"), "V]1", "C1", "1", "8", "4", "1"));
+    ASSERT_TRUE(m_db->UpdateLevelTable("Edit", m_db->levelId("AUD"), "A\"[2'", "C1", "2", "8", "4", "2"));
+    QSqlQuery q(m_db->database());
+    ASSERT_TRUE(q.exec(m_db->GrpGridEntries("SRC"))) << q.lastError().text().toStdString();
+    ASSERT_EQ(q.record().count(), 4 + 1 + 2);
+    EXPECT_EQ(q.record().fieldName(5), "V]1");
+    // (Qt's driver drops double quotes from column names; the grid takes its
+    // captions from the levels themselves.)
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(4).toString(), "CAM1");
+    EXPECT_EQ(q.value(5).toInt(), 1);
+    EXPECT_EQ(q.value(6).toInt(), 1);
+}
+
+// Guards against two editors on one database: both could store the same
+// controller name past their own uniqueness checks.
+TEST_F(XelCfgDbTest, init_oneEditorPerDatabase)
+{
+    XelCfgDb second(&m_dialogs, m_path);
+    EXPECT_FALSE(second.Init());
+    EXPECT_FALSE(second.isOpen());
+    ASSERT_TRUE(second.heldElsewhere());
+    EXPECT_TRUE(second.holder().startsWith(QStringLiteral("process %1 (").arg(QCoreApplication::applicationPid())))
+        << second.holder().toStdString();
+    EXPECT_TRUE(second.lastError().contains(m_path));
+
+    // A database of its own is no conflict; the first one closing frees this one.
+    XelCfgDb other(&m_dialogs, m_path + ".other");
+    EXPECT_TRUE(other.Init());
+    m_db.reset();
+    EXPECT_TRUE(second.Init()) << second.lastError().toStdString();
+    EXPECT_FALSE(second.heldElsewhere());
+
+    // An in-memory database (the import fuzzer's) belongs to its connection alone.
+    XelCfgDb memory1(&m_dialogs, ":memory:"), memory2(&m_dialogs, ":memory:");
+    EXPECT_TRUE(memory1.Init());
+    EXPECT_TRUE(memory2.Init());
+    EXPECT_FALSE(QFileInfo::exists(":memory:.lock"));
+}
+
+// Guards against applied work going unnoticed: only committed grid edits
+// count as unsaved, and loading the default counts as saved.
+TEST_F(XelCfgDbTest, unsavedChanges_followCommittedEdits)
+{
+    ASSERT_TRUE(m_db->LoadDefaultDatabase());
+    EXPECT_FALSE(m_db->hasUnsavedChanges());
+    {
+        XelCfgDb::Transaction t(*m_db);
+        ASSERT_TRUE(m_db->UpdateControllerTable("Edit", m_db->ControllerID("CNTRL1").toLongLong(), "MAIN", "0", "4"));
+        EXPECT_FALSE(m_db->hasUnsavedChanges()) << "not before the outer commit";
+        t.rollback();
+    }
+    EXPECT_FALSE(m_db->hasUnsavedChanges()) << "a rolled-back edit changed nothing";
+    ASSERT_TRUE(m_db->UpdateGrpSetTable("Add", -1, "NEWSET"));
+    EXPECT_TRUE(m_db->hasUnsavedChanges());
+    m_db->markSaved();
+    EXPECT_FALSE(m_db->hasUnsavedChanges());
+    ASSERT_TRUE(m_db->UpdateGrpSetDfnTable("Add", m_db->nameSetID("NEWSET"), { m_db->grpId("SRC", "SOURCE1") }));
+    EXPECT_TRUE(m_db->hasUnsavedChanges());
+    ASSERT_TRUE(m_db->LoadDefaultDatabase());
+    EXPECT_FALSE(m_db->hasUnsavedChanges());
 }
 
 } // namespace

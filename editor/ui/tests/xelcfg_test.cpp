@@ -2,6 +2,7 @@
 #include "dialogs.h"
 #include "helpwindow.h"
 #include "programfolder.h"
+#include "qtdialogs.h"
 #include "settingsstore.h"
 #include "testsupport.h"
 #include "thermo.h"
@@ -10,12 +11,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextBrowser>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace exel;
@@ -220,6 +223,150 @@ TEST_F(Window, helpContentsOpensTheEditorsHelpAtItsContents)
     m_win->close();
     QApplication::processEvents();
     EXPECT_FALSE(HelpWindow::instance()->isVisible());
+}
+
+// Guards against applied work being lost without a word: the next start
+// imports the default configuration over the database again.
+TEST_F(Window, exitWithUnsavedWork_asksToSaveFirst)
+{
+    m_win->show();
+    XelCfgGridPage *ctl = m_win->page(XelCfg::PageControllers);
+    ASSERT_TRUE(ctl->model()->setData(ctl->model()->index(0, 4), "STUDIO"));
+    m_win->findChild<QPushButton *>("btnApplyCtl")->click();
+    ASSERT_TRUE(m_db->hasUnsavedChanges());
+    const QString question = "The configuration has changes that have not been saved to a file.\nSave them now?";
+
+    m_dialogs.clear();
+    m_dialogs.queueAnswer(MsgAnswer::Cancel);
+    EXPECT_FALSE(m_win->close());
+    ASSERT_EQ(m_dialogs.count(), 1);
+    EXPECT_EQ(m_dialogs.lastText(), question);
+    EXPECT_EQ(m_dialogs.shown()[0].buttons, MsgButtons::YesNoCancel);
+    EXPECT_TRUE(m_win->isVisible());
+
+    // Yes, then Cancel in the save dialog: nothing was saved, so the editor stays.
+    m_dialogs.clear();
+    m_dialogs.queueAnswer(MsgAnswer::Yes);
+    EXPECT_FALSE(m_win->close());
+    EXPECT_TRUE(m_win->isVisible());
+
+    const QString path = m_dir + "/STUDIO.CFG";
+    m_dialogs.clear();
+    m_dialogs.queueAnswer(MsgAnswer::Yes);
+    m_dialogs.queueFile(path);
+    m_dialogs.queueAnswer(MsgAnswer::Cancel); // not the default
+    EXPECT_TRUE(m_win->close());
+    EXPECT_TRUE(test::readFile(path).contains("CTL,STUDIO,0,4\r\n"));
+    EXPECT_FALSE(m_db->hasUnsavedChanges());
+
+    // Saved work, or none at all, closes without a question.
+    m_win->show();
+    m_dialogs.clear();
+    EXPECT_TRUE(m_win->close());
+    EXPECT_EQ(m_dialogs.count(), 0);
+}
+
+// Guards against New, Open and Load Default replacing applied but unsaved work
+// without asking.
+TEST_F(Window, replacingTheDatabase_asksToSaveUnsavedWork)
+{
+    const QString file = m_dir + "/OTHER.CFG";
+    ASSERT_TRUE(test::writeFile(file, "CTL,OTHER,1,1\r\n"));
+    auto makeWork = [&] {
+        m_win->mnuFileLDC_Click();
+        XelCfgGridPage *ctl = m_win->page(XelCfg::PageControllers);
+        ASSERT_TRUE(ctl->model()->setData(ctl->model()->index(0, 4), "WORK"));
+        ASSERT_TRUE(ctl->Apply());
+        m_dialogs.clear();
+    };
+    const QString question = "The configuration has changes that have not been saved to a file.\nSave them now?";
+
+    makeWork();
+    m_dialogs.queueAnswer(MsgAnswer::Cancel);
+    m_win->mnuFileNew_Click();
+    EXPECT_EQ(m_dialogs.lastText(), question);
+    EXPECT_EQ(m_db->Controllers(), QStringList { "WORK" });
+
+    m_dialogs.clear();
+    m_dialogs.queueFile(file);
+    m_dialogs.queueAnswer(MsgAnswer::Cancel);
+    m_win->mnuFileOpen_Click();
+    EXPECT_EQ(m_dialogs.lastText(), question);
+    EXPECT_EQ(m_db->Controllers(), QStringList { "WORK" });
+
+    m_dialogs.clear();
+    m_dialogs.queueAnswer(MsgAnswer::Yes); // sure to load the default
+    m_dialogs.queueAnswer(MsgAnswer::Cancel);
+    m_win->mnuFileLDC_Click();
+    EXPECT_EQ(m_dialogs.lastText(), question);
+    EXPECT_EQ(m_db->Controllers(), QStringList { "WORK" });
+
+    // No goes ahead without saving.
+    m_dialogs.clear();
+    m_dialogs.queueFile(file);
+    m_dialogs.queueAnswer(MsgAnswer::No);
+    m_win->mnuFileOpen_Click();
+    EXPECT_EQ(m_db->Controllers(), QStringList { "OTHER" });
+    EXPECT_FALSE(m_db->hasUnsavedChanges());
+
+    // Yes saves first, then replaces.
+    makeWork();
+    const QString saved = m_dir + "/WORK.CFG";
+    m_dialogs.queueAnswer(MsgAnswer::Yes);
+    m_dialogs.queueFile(saved);
+    m_dialogs.queueAnswer(MsgAnswer::Cancel); // not the default
+    m_win->mnuFileNew_Click();
+    EXPECT_TRUE(test::readFile(saved).contains("CTL,WORK,0,4\r\n"));
+    EXPECT_TRUE(m_db->Controllers().isEmpty());
+}
+
+// Guards against File Open, then Cancel in the file dialog, dropping the
+// page's unapplied edits.
+TEST_F(Window, openThenCancel_changesNothing)
+{
+    XelCfgGridPage *ctl = m_win->page(XelCfg::PageControllers);
+    ASSERT_TRUE(ctl->model()->setData(ctl->model()->index(0, 4), "PENDING"));
+    m_dialogs.clear();
+    m_win->mnuFileOpen_Click(); // no file queued: the dialog is cancelled
+    ASSERT_EQ(m_dialogs.count(), 1);
+    EXPECT_EQ(m_dialogs.shown()[0].kind, ScriptedDialogs::Kind::OpenFile);
+    EXPECT_EQ(ctl->model()->cell(0, 4), "PENDING");
+    EXPECT_TRUE(ctl->model()->hasPendingChanges());
+    EXPECT_EQ(m_db->Controllers(), QStringList { "CNTRL1" });
+}
+
+// Guards against Save proposing "house.CFG" after "house.cfg" was opened: the
+// save dialog gave the name the suffix of its filter's first pattern.
+TEST_F(Window, saveProposesTheCurrentPathExactly)
+{
+    QtDialogs real;
+    for (const char *name : { "house.cfg", "Mixed.Cfg", "HOUSE.CFG", "plain.dat", "nosuffix" }) {
+        const QString path = m_dir + "/" + QLatin1String(name);
+        ASSERT_TRUE(test::writeFile(path, "CTL,HOUSE,1,1\r\n"));
+        XelCfgLoadUtilities io(*m_db, m_dialogs, *m_settings);
+        ASSERT_TRUE(io.LoadConfigurationFile(path)) << name;
+        // Reads what the real dialog proposes, then cancels it.
+        QStringList proposed;
+        QTimer reader;
+        QObject::connect(&reader, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
+                    proposed = dialog->selectedFiles();
+                    dialog->reject();
+                }
+        });
+        reader.start(10);
+        EXPECT_EQ(real.saveFileName(io.saveRequest()), QString()) << name;
+        reader.stop();
+        EXPECT_EQ(proposed.join('|').toStdString(), path.toStdString());
+    }
+}
+
+// Guards against the name-set buttons reading "<< &Add" and "&Delete >>".
+TEST_F(Window, nameSetButtons_captions)
+{
+    EXPECT_EQ(m_win->findChild<QPushButton *>("btnAdd")->text(), "&Add");
+    EXPECT_EQ(m_win->findChild<QPushButton *>("btnDelete")->text(), "&Delete");
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include "xelcfggridpage.h"
 
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace exel;
@@ -207,6 +209,121 @@ TEST_F(GridPage, nameSetList_uniqueAndDelete)
     ASSERT_TRUE(p->Apply());
     EXPECT_EQ(m_db->GetNameSets(), QStringList { "NEWS" });
     EXPECT_EQ(m_db->NumberOfGroups("SRC"), 16); // members stay
+}
+
+// Guards against New Row writing into a grid whose query failed (a crash): a
+// database another program has locked.
+TEST_F(GridPage, newRow_onAPageThatCouldNotBeRead_addsNothingAndSaysWhy)
+{
+    QString other = QStringLiteral("locker-%1").arg(s_serial);
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), other);
+        locker.setDatabaseName(m_db->path());
+        ASSERT_TRUE(locker.open());
+        QSqlQuery lock(locker);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        m_db->setBusyTimeout(0);
+
+        for (GridKind kind : { GridKind::Source, GridKind::Controller, GridKind::Level }) {
+            XelCfgGridPage p(kind, *m_db, m_dialogs);
+            EXPECT_FALSE(p.reload());
+            EXPECT_EQ(p.model()->rowCount(), 0);
+            m_dialogs.clear();
+            EXPECT_EQ(p.addRow(), -1);
+            EXPECT_EQ(p.model()->rowCount(), 0);
+            ASSERT_EQ(m_dialogs.count(), 1);
+            EXPECT_EQ(m_dialogs.shown()[0].title, "Database Error");
+            EXPECT_TRUE(m_dialogs.lastText().startsWith("Unable to read this page from the configuration database.\n"
+                                                        "Error #  5\n"))
+                << m_dialogs.lastText().toStdString();
+        }
+        // Once the other program lets go, New Row reads the page and adds its row.
+        XelCfgGridPage p(GridKind::Source, *m_db, m_dialogs);
+        EXPECT_FALSE(p.reload());
+        ASSERT_TRUE(lock.exec(QStringLiteral("ROLLBACK")));
+        m_dialogs.clear();
+        EXPECT_EQ(p.addRow(), 16);
+        EXPECT_EQ(m_dialogs.count(), 0);
+        EXPECT_EQ(p.model()->cell(16, 5), "0");
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(other);
+}
+
+// Guards against the other way in: a legal level name with "]" emptied the
+// Sources page, and New Row then wrote into an empty grid.
+TEST_F(GridPage, newRow_onSourcesWithABracketInALevelName)
+{
+    ASSERT_TRUE(m_db->UpdateLevelTable("Edit", m_db->levelId("LEVEL2"), "L]2", "CNTRL1", "2", "16", "16", "2"));
+    ASSERT_TRUE(m_db->UpdateLevelTable("Edit", m_db->levelId("LEVEL3"), "Q\"3", "CNTRL1", "3", "16", "16", "3"));
+    auto p = page(GridKind::Source);
+    ASSERT_EQ(p->model()->rowCount(), 16);
+    EXPECT_EQ(p->model()->headerData(6, Qt::Horizontal).toString(), "L]2");
+    EXPECT_EQ(p->model()->headerData(7, Qt::Horizontal).toString(), "Q\"3");
+    const int r = p->addRow();
+    ASSERT_EQ(r, 16);
+    ASSERT_TRUE(edit(*p, r, 4, "NEWSRC"));
+    ASSERT_TRUE(edit(*p, r, 6, "7"));
+    ASSERT_TRUE(p->Apply());
+    const qint64 id = m_db->grpId("SRC", "NEWSRC");
+    for (const GroupInfo &g : m_db->Groups("SRC")) {
+        if (g.id == id) {
+            EXPECT_EQ(g.numbers, QList<int>({ 0, 7, 0, 0 }));
+        }
+    }
+}
+
+// Guards against deleting a controller leaving a gap in the level numbers
+// (the levels left kept 2..n) when the delete is applied.
+TEST_F(GridPage, controllerDelete_closesUpTheLevelNumbers)
+{
+    ASSERT_TRUE(m_db->ReinitDatabase());
+    QString m;
+    for (const QStringList &ctl : { QStringList { "C1", "1", "2" }, QStringList { "C2", "2", "2" } })
+        ASSERT_TRUE(m_db->AddRecordFromFile("CTL", ctl, m)) << m.toStdString();
+    for (const QStringList &lvl : { QStringList { "A", "C1", "1", "4", "4" }, QStringList { "B", "C2", "1", "4", "4" },
+             QStringList { "C", "C1", "2", "4", "4" }, QStringList { "D", "C2", "2", "4", "4" } })
+        ASSERT_TRUE(m_db->AddRecordFromFile("LVL", lvl, m)) << m.toStdString();
+    auto p = page(GridKind::Controller);
+    ASSERT_EQ(p->model()->cell(0, 4), "C1");
+    ASSERT_TRUE(p->toggleDelete(0)); // the warning answered OK
+    ASSERT_TRUE(p->Apply());
+    const QList<LevelInfo> levels = m_db->Levels();
+    ASSERT_EQ(levels.size(), 2);
+    EXPECT_EQ(levels[0].name, "B");
+    EXPECT_EQ(levels[0].order, 1);
+    EXPECT_EQ(levels[1].name, "D");
+    EXPECT_EQ(levels[1].order, 2);
+    EXPECT_TRUE(m_db->ValidLevelOrder());
+}
+
+// Guards against New Row on the Levels page proposing an offset its own rule
+// refuses (offset 2 on a one-level controller).
+TEST_F(GridPage, newLevelRow_proposesAnOffsetTheRuleAccepts)
+{
+    ASSERT_TRUE(m_db->ReinitDatabase());
+    QString m;
+    ASSERT_TRUE(m_db->AddRecordFromFile("CTL", { "ONE", "1", "1" }, m));
+    ASSERT_TRUE(m_db->AddRecordFromFile("LVL", { "VID", "ONE", "1", "4", "4" }, m));
+    {
+        auto p = page(GridKind::Level);
+        const int r = p->addRow();
+        EXPECT_EQ(p->model()->cell(r, 7), "ONE");
+        EXPECT_EQ(p->model()->cell(r, 8), "") << "no free offset: none proposed";
+    }
+    // A second controller with room: the new level goes there, at its first free offset.
+    ASSERT_TRUE(m_db->AddRecordFromFile("CTL", { "TWO", "2", "3" }, m));
+    ASSERT_TRUE(m_db->AddRecordFromFile("LVL", { "AUD", "TWO", "1", "4", "4" }, m));
+    auto p = page(GridKind::Level);
+    const int r = p->addRow();
+    EXPECT_EQ(p->model()->cell(r, 7), "TWO");
+    EXPECT_EQ(p->model()->cell(r, 8), "2");
+    QString offset = p->model()->cell(r, 8);
+    EXPECT_TRUE(p->validate(r, 8, offset).ok);
+    ASSERT_TRUE(edit(*p, r, 5, "TC"));
+    ASSERT_TRUE(edit(*p, r, 9, "4"));
+    ASSERT_TRUE(edit(*p, r, 10, "4"));
+    EXPECT_TRUE(p->Apply()) << m_dialogs.lastText().toStdString();
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// TolComm members over the engine's port, input and output operations.
-#include "tolcomm.h"
+// TolCommCore members over the engine's port, input and output operations.
+#include "tolcommcore.h"
 
 #include "tolcom32.h"
 
@@ -23,12 +23,12 @@ constexpr int kMaxLookUpInput = 1 << 20;
 
 // ---- Port settings ---------------------------------------------------------------
 
-int TolComm::getCommPort()
+int TolCommCore::getCommPort()
 {
     return GetCommPort(engine());
 }
 
-void TolComm::setCommPort(int port)
+void TolCommCore::setCommPort(int port)
 {
     const uint32_t h = engine();
     // The engine keeps a number below 1 (and only logs it), but no device can
@@ -40,14 +40,14 @@ void TolComm::setCommPort(int port)
     engineSet(SetCommPort, port);
 }
 
-QString TolComm::getSettings()
+QString TolCommCore::getSettings()
 {
     char buf[64];
     GetSettings(engine(), buf, sizeof buf);
     return QString::fromLatin1(buf);
 }
 
-void TolComm::setSettings(const QString &text)
+void TolCommCore::setSettings(const QString &text)
 {
     const uint32_t h = engine();
     if (text.size() > 256 || !checkText(text, true))
@@ -56,12 +56,12 @@ void TolComm::setSettings(const QString &text)
         raiseInvalidValue();
 }
 
-TolComm::Handshaking TolComm::getHandshaking()
+TolCommCore::Handshaking TolCommCore::getHandshaking()
 {
     return Handshaking(GetHandshaking(engine()));
 }
 
-void TolComm::setHandshaking(Handshaking v)
+void TolCommCore::setHandshaking(Handshaking v)
 {
     if (v < Handshaking_None || v > Handshaking_Both) {
         raiseInvalidValue();
@@ -70,14 +70,14 @@ void TolComm::setHandshaking(Handshaking v)
     engineSet(SetHandshaking, v);
 }
 
-bool TolComm::getPortOpen()
+bool TolCommCore::getPortOpen()
 {
     if (!m_userMode)
         return m_designPortOpen;
     return GetPortOpen(engine()) != 0;
 }
 
-void TolComm::setPortOpen(bool on)
+void TolCommCore::setPortOpen(bool on)
 {
     const uint32_t h = engine();
     if (!m_userMode) {
@@ -91,12 +91,12 @@ void TolComm::setPortOpen(bool on)
     m_designPortOpen = GetPortOpen(h) != 0;
 }
 
-int TolComm::getInputLen()
+int TolCommCore::getInputLen()
 {
     return GetInputLen(engine());
 }
 
-void TolComm::setInputLen(int v)
+void TolCommCore::setInputLen(int v)
 {
     if (v < 0) {
         raiseInvalidValue();
@@ -105,36 +105,36 @@ void TolComm::setInputLen(int v)
     engineSet(SetInputLen, v);
 }
 
-int TolComm::getInBufferCount()
+int TolCommCore::getInBufferCount()
 {
     return GetInBufferCount(engine());
 }
 
-void TolComm::setInBufferCount(int)
+void TolCommCore::setInBufferCount(int)
 {
     const uint32_t h = engine();
     if (GetPortOpen(h))
         ClearInputBuffer(h);
 }
 
-int TolComm::getOutBufferCount()
+int TolCommCore::getOutBufferCount()
 {
     return GetOutBufferCount(engine());
 }
 
-void TolComm::setOutBufferCount(int)
+void TolCommCore::setOutBufferCount(int)
 {
     const uint32_t h = engine();
     if (GetPortOpen(h))
         ClearOutputBuffer(h);
 }
 
-int TolComm::getInBufferSize()
+int TolCommCore::getInBufferSize()
 {
     return GetInBufferSize(engine());
 }
 
-void TolComm::setInBufferSize(int v)
+void TolCommCore::setInBufferSize(int v)
 {
     const uint32_t h = engine();
     if (v < 0 || GetPortOpen(h)) {
@@ -144,12 +144,12 @@ void TolComm::setInBufferSize(int v)
     engineSet(SetInBufferSize, v);
 }
 
-int TolComm::getOutBufferSize()
+int TolCommCore::getOutBufferSize()
 {
     return GetOutBufferSize(engine());
 }
 
-void TolComm::setOutBufferSize(int v)
+void TolCommCore::setOutBufferSize(int v)
 {
     const uint32_t h = engine();
     if (v < 0 || GetPortOpen(h)) {
@@ -159,67 +159,67 @@ void TolComm::setOutBufferSize(int v)
     engineSet(SetOutBufferSize, v);
 }
 
-bool TolComm::getCDHolding()
+bool TolCommCore::getCDHolding()
 {
     return m_handle && GetPortOpen(m_handle) && GetCarrier(m_handle) != 0;
 }
-bool TolComm::getCTSHolding()
+bool TolCommCore::getCTSHolding()
 {
     return m_handle && GetPortOpen(m_handle) && GetCTS(m_handle) != 0;
 }
-bool TolComm::getDSRHolding()
+bool TolCommCore::getDSRHolding()
 {
     return m_handle && GetPortOpen(m_handle) && GetDSR(m_handle) != 0;
 }
 
-int TolComm::getCDTimeOut()
+int TolCommCore::getCDTimeOut()
 {
     return GetCarrierTimeOut(engine());
 }
-void TolComm::setCDTimeOut(int ms)
+void TolCommCore::setCDTimeOut(int ms)
 {
     engineSet(SetCarrierTimeOut, ms);
 }
-int TolComm::getCTSTimeOut()
+int TolCommCore::getCTSTimeOut()
 {
     return GetCTSTimeOut(engine());
 }
-void TolComm::setCTSTimeOut(int ms)
+void TolCommCore::setCTSTimeOut(int ms)
 {
     engineSet(SetCTSTimeOut, ms);
 }
-int TolComm::getDSRTimeOut()
+int TolCommCore::getDSRTimeOut()
 {
     return GetDSRTimeOut(engine());
 }
-void TolComm::setDSRTimeOut(int ms)
+void TolCommCore::setDSRTimeOut(int ms)
 {
     engineSet(SetDSRTimeOut, ms);
 }
 
-bool TolComm::getDTRHolding()
+bool TolCommCore::getDTRHolding()
 {
     return GetDTR(engine()) != 0;
 }
-void TolComm::setDTRHolding(bool on)
+void TolCommCore::setDTRHolding(bool on)
 {
     engineSet(SetDTR, on ? -1 : 0);
 }
-bool TolComm::getRTSEnable()
+bool TolCommCore::getRTSEnable()
 {
     return GetRTS(engine()) != 0;
 }
-void TolComm::setRTSEnable(bool on)
+void TolCommCore::setRTSEnable(bool on)
 {
     engineSet(SetRTS, on ? -1 : 0);
 }
 
-bool TolComm::getBreak()
+bool TolCommCore::getBreak()
 {
     return GetBreak(engine()) != 0;
 }
 
-void TolComm::setBreak(bool on)
+void TolCommCore::setBreak(bool on)
 {
     const uint32_t h = engine();
     if (!GetPortOpen(h)) {
@@ -229,16 +229,16 @@ void TolComm::setBreak(bool on)
     engineSet(SetBreak, on ? 1 : 0);
 }
 
-int TolComm::getCommError()
+int TolCommCore::getCommError()
 {
     return GetLastCommError(engine());
 }
-int TolComm::getCommID()
+int TolCommCore::getCommID()
 {
     return GetCommID(engine());
 }
 
-void TolComm::setCommID(int fd)
+void TolCommCore::setCommID(int fd)
 {
     if (fd < -1) {
         raiseInvalidValue();
@@ -247,21 +247,21 @@ void TolComm::setCommID(int fd)
     engineSet(SetCommID, fd);
 }
 
-bool TolComm::getNullDiscard()
+bool TolCommCore::getNullDiscard()
 {
     return GetNullDiscard(engine()) != 0;
 }
-void TolComm::setNullDiscard(bool on)
+void TolCommCore::setNullDiscard(bool on)
 {
     engineSet(SetNullDiscard, on ? 1 : 0);
 }
 
-int TolComm::getParityReplace()
+int TolCommCore::getParityReplace()
 {
     return GetParityReplace(engine());
 }
 
-void TolComm::setParityReplace(int v)
+void TolCommCore::setParityReplace(int v)
 {
     if (v < -1 || v > 255) {
         raiseInvalidValue();
@@ -270,12 +270,12 @@ void TolComm::setParityReplace(int v)
     engineSet(SetParityReplace, v);
 }
 
-int TolComm::getInterval()
+int TolCommCore::getInterval()
 {
     return GetInterval(engine());
 }
 
-void TolComm::setInterval(int ms)
+void TolCommCore::setInterval(int ms)
 {
     if (ms <= 0) {
         raiseInvalidValue();
@@ -284,21 +284,21 @@ void TolComm::setInterval(int ms)
     engineSet(SetInterval, ms);
 }
 
-int TolComm::getInTimeOut()
+int TolCommCore::getInTimeOut()
 {
     return GetInputTimeOut(engine());
 }
-void TolComm::setInTimeOut(int ms)
+void TolCommCore::setInTimeOut(int ms)
 {
     engineSet(SetInputTimeOut, ms);
 }
 
-int TolComm::getRThreshold()
+int TolCommCore::getRThreshold()
 {
     return GetRThreshold(engine());
 }
 
-void TolComm::setRThreshold(int v)
+void TolCommCore::setRThreshold(int v)
 {
     if (v < 0) {
         raiseInvalidValue();
@@ -307,12 +307,12 @@ void TolComm::setRThreshold(int v)
     engineSet(SetRThreshold, v);
 }
 
-int TolComm::getSThreshold()
+int TolCommCore::getSThreshold()
 {
     return GetSThreshold(engine());
 }
 
-void TolComm::setSThreshold(int v)
+void TolCommCore::setSThreshold(int v)
 {
     if (v < 0) {
         raiseInvalidValue();
@@ -321,37 +321,37 @@ void TolComm::setSThreshold(int v)
     engineSet(SetSThreshold, v);
 }
 
-bool TolComm::getEcho()
+bool TolCommCore::getEcho()
 {
     return GetEcho(engine()) != 0;
 }
-void TolComm::setEcho(bool on)
+void TolCommCore::setEcho(bool on)
 {
     engineSet(SetEcho, on ? 1 : 0);
 }
-bool TolComm::getInputEcho()
+bool TolCommCore::getInputEcho()
 {
     return GetInputEcho(engine()) != 0;
 }
-void TolComm::setInputEcho(bool on)
+void TolCommCore::setInputEcho(bool on)
 {
     engineSet(SetInputEcho, on ? 1 : 0);
 }
-bool TolComm::getCommEcho()
+bool TolCommCore::getCommEcho()
 {
     return GetCommEcho(engine()) != 0;
 }
-void TolComm::setCommEcho(bool on)
+void TolCommCore::setCommEcho(bool on)
 {
     engineSet(SetCommEcho, on ? 1 : 0);
 }
 
-int TolComm::getNotification()
+int TolCommCore::getNotification()
 {
     return GetNotification(engine());
 }
 
-void TolComm::setNotification(int v)
+void TolCommCore::setNotification(int v)
 {
     if (v < 0 || v > 1) {
         raiseInvalidValue();
@@ -360,45 +360,39 @@ void TolComm::setNotification(int v)
     engineSet(SetNotification, v);
 }
 
-bool TolComm::getShutDown()
+bool TolCommCore::getShutDown()
 {
     return GetShutDown(engine()) != 0;
 }
-void TolComm::setShutDown(bool on)
+void TolCommCore::setShutDown(bool on)
 {
     engineSet(SetShutDown, on ? 1 : 0);
 }
-bool TolComm::getBusy()
+bool TolCommCore::getBusy()
 {
     return m_inputDepth > 0 || GetBusy(engine()) != 0;
 }
-uint TolComm::getCommHandle()
+uint TolCommCore::getCommHandle()
 {
     return engine();
 }
 
 // ---- Auto-processing -----------------------------------------------------------
 
-void TolComm::applyAutoProcess()
+void TolCommCore::applyAutoProcess()
 {
     // Only a control that runs in a program routes input to its terminal.
     if (!m_userMode)
         return;
     engineSet(SetAutoProcess, m_autoProcess);
-    // Routed input reaches the engine's terminal sink without any event, so
-    // the control collects it for its screen on a timer of its own.
-    if (m_autoProcess & 1)
-        m_terminalTimer.start();
-    else
-        m_terminalTimer.stop();
 }
 
-int TolComm::getAutoProcess()
+int TolCommCore::getAutoProcess()
 {
     return m_autoProcess;
 }
 
-void TolComm::setAutoProcess(int v)
+void TolCommCore::setAutoProcess(int v)
 {
     if (v < 0 || v > 3) {
         raiseInvalidValue();
@@ -410,7 +404,7 @@ void TolComm::setAutoProcess(int v)
     applyAutoProcess();
 }
 
-void TolComm::setAutoReceive(bool on)
+void TolCommCore::setAutoReceive(bool on)
 {
     const uint32_t h = engine();
     if (on == m_autoReceive)
@@ -430,7 +424,7 @@ void TolComm::setAutoReceive(bool on)
 
 // ---- Output ------------------------------------------------------------------------
 
-void TolComm::sendOutput(const QByteArray &bytes)
+void TolCommCore::sendOutput(const QByteArray &bytes)
 {
     const uint32_t h = engine();
     if (!GetPortOpen(h)) {
@@ -439,7 +433,12 @@ void TolComm::sendOutput(const QByteArray &bytes)
     }
     if (bytes.isEmpty())
         return;
+    QPointer<TolCommCore> self(this);
     const int32_t n = ::Output(h, bytes.constData(), int32_t(bytes.size()));
+    // The write raises its error and carrier events on the spot, and a
+    // handler may have deleted the control.
+    if (!self)
+        return;
     if (n < 0) {
         const exel::ErrorInfo err = exel::errorFromErrno(EIO);
         raiseError(err.number, err.description);
@@ -450,13 +449,13 @@ void TolComm::sendOutput(const QByteArray &bytes)
     }
 }
 
-void TolComm::setOutput(const QString &text)
+void TolCommCore::setOutput(const QString &text)
 {
     if (checkText(text, true))
         sendOutput(text.toLatin1());
 }
 
-void TolComm::setOutputLine(const QString &text)
+void TolCommCore::setOutputLine(const QString &text)
 {
     if (checkText(text, true))
         sendOutput(text.toLatin1() + '\r');
@@ -464,7 +463,7 @@ void TolComm::setOutputLine(const QString &text)
 
 // ---- Input -------------------------------------------------------------------------
 
-QString TolComm::getComInput()
+QString TolCommCore::getComInput()
 {
     const uint32_t h = engine();
     if (inputRunning()) {
@@ -479,7 +478,7 @@ QString TolComm::getComInput()
     return QString::fromLatin1(buf.data(), n > 0 ? n : 0);
 }
 
-QString TolComm::getComLineInput()
+QString TolCommCore::getComLineInput()
 {
     const uint32_t h = engine();
     if (inputRunning()) {
@@ -488,7 +487,7 @@ QString TolComm::getComLineInput()
     }
     const int size = qBound(1, GetInBufferSize(h), kMaxLookUpInput) + 1;
     std::vector<char> buf(size_t(size), '\0');
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     const int n = GetLineInput(h, buf.data(), size);
     if (self)
@@ -498,13 +497,13 @@ QString TolComm::getComLineInput()
 
 // ---- Look-ups ----------------------------------------------------------------------
 
-QString TolComm::getLookUpSeparator()
+QString TolCommCore::getLookUpSeparator()
 {
     const int c = GetLookUpSeparator(engine());
     return c ? QString(QChar(c)) : QString();
 }
 
-void TolComm::setLookUpSeparator(const QString &sep)
+void TolCommCore::setLookUpSeparator(const QString &sep)
 {
     if (sep.size() > 1 || !checkText(sep, true)) {
         if (sep.size() > 1)
@@ -514,22 +513,22 @@ void TolComm::setLookUpSeparator(const QString &sep)
     engineSet(SetLookUpSeparator, sep.isEmpty() ? 0 : sep.at(0).unicode());
 }
 
-void TolComm::setLookUpText(const QString &text)
+void TolCommCore::setLookUpText(const QString &text)
 {
     if (checkText(text, true))
         m_lookUpText = text;
 }
 
-int TolComm::getLookUpTimeOut()
+int TolCommCore::getLookUpTimeOut()
 {
     return GetLookUpTimeOut(engine());
 }
-void TolComm::setLookUpTimeOut(int ms)
+void TolCommCore::setLookUpTimeOut(int ms)
 {
     engineSet(SetLookUpTimeOut, ms);
 }
 
-void TolComm::setLookUpInputLen(int v)
+void TolCommCore::setLookUpInputLen(int v)
 {
     if (v < 0 || v > kMaxLookUpInput) {
         raiseInvalidValue();
@@ -559,11 +558,11 @@ QByteArray lookUpList(const QString &text, int separator)
 
 } // namespace
 
-int TolComm::getLookUp()
+int TolCommCore::getLookUp()
 {
     const uint32_t h = engine();
     const QByteArray list = lookUpList(m_lookUpText, GetLookUpSeparator(h));
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     const int r = DiscardUntilLookUp(h, list.constData(), int32_t(list.size()));
     if (self)
@@ -571,12 +570,12 @@ int TolComm::getLookUp()
     return r;
 }
 
-QString TolComm::getLookUpInput()
+QString TolCommCore::getLookUpInput()
 {
     const uint32_t h = engine();
     const QByteArray list = lookUpList(m_lookUpText, GetLookUpSeparator(h));
     std::vector<char> buf(size_t(m_lookUpInputLen) + 1, '\0');
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     InputUntilLookUp(h, list.constData(), int32_t(list.size()), buf.data(), int32_t(buf.size()));
     if (self)
@@ -585,7 +584,7 @@ QString TolComm::getLookUpInput()
     return QString::fromLatin1(buf.data());
 }
 
-void TolComm::setPause(int ms)
+void TolCommCore::setPause(int ms)
 {
     if (ms < 0) {
         raiseInvalidValue();

@@ -1,16 +1,15 @@
-// TolComm members over the engine's modem record, modem list and dialing.
-#include "tolcomm.h"
+// TolCommCore members over the engine's modem record, modem list and dialing.
+#include "tolcommcore.h"
 
 #include "tolcom32.h"
 
-#include <QComboBox>
-#include <QListWidget>
 #include <QPointer>
 
 namespace {
 
 constexpr int kModemFields = 7;
-constexpr int kModemFieldMax = 255;
+// The engine stores a field of at most a modem list line's length.
+constexpr int kModemFieldMax = 199;
 
 // Dial results as the host reads them back from Dial; "CONNECTED" is success.
 QString dialResultText(int result)
@@ -35,7 +34,7 @@ QString dialResultText(int result)
 
 } // namespace
 
-QString TolComm::modemField(int index)
+QString TolCommCore::modemField(int index)
 {
     char buf[2048];
     GetModemOptions(engine(), buf, sizeof buf);
@@ -43,7 +42,7 @@ QString TolComm::modemField(int index)
     return index < fields.size() ? fields.at(index) : QString();
 }
 
-void TolComm::setModemField(int index, const QString &value)
+void TolCommCore::setModemField(int index, const QString &value)
 {
     const uint32_t h = engine();
     // A tab or line end would split the record; a command longer than a modem
@@ -60,10 +59,11 @@ void TolComm::setModemField(int index, const QString &value)
     while (fields.size() < kModemFields)
         fields << QString();
     fields[index] = value;
-    SetModemOptions(h, fields.mid(0, kModemFields).join(u'\t').toLatin1().constData());
+    if (SetModemOptions(h, fields.mid(0, kModemFields).join(u'\t').toLatin1().constData()) != 0)
+        raiseInvalidValue();
 }
 
-void TolComm::setModemIndex(int entry)
+void TolCommCore::setModemIndex(int entry)
 {
     const uint32_t h = engine();
     if (entry < 0 || !LoadModemOptions(h, entry)) {
@@ -73,28 +73,7 @@ void TolComm::setModemIndex(int entry)
     m_modemIndex = entry;
 }
 
-void TolComm::setFillModemCombo(QWidget *combo)
-{
-    auto *box = qobject_cast<QComboBox *>(combo);
-    if (!box) {
-        raiseInvalidValue();
-        return;
-    }
-    // The engine takes the box as a QObject behind its void pointer.
-    FillComboWithModemNames(engine(), static_cast<QObject *>(box));
-}
-
-void TolComm::setFillModemList(QWidget *list)
-{
-    auto *box = qobject_cast<QListWidget *>(list);
-    if (!box) {
-        raiseInvalidValue();
-        return;
-    }
-    FillListWithModemNames(engine(), static_cast<QObject *>(box));
-}
-
-void TolComm::setOutputModem(const QString &command)
+void TolCommCore::setOutputModem(const QString &command)
 {
     const uint32_t h = engine();
     if (!checkText(command, false))
@@ -103,17 +82,17 @@ void TolComm::setOutputModem(const QString &command)
         raiseError(kErrPortNotOpen, QStringLiteral("Operation valid only when the port is open"));
         return;
     }
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     OutputModem(h, command.toLatin1().constData());
     if (self)
         --m_inputDepth;
 }
 
-bool TolComm::getInitModem()
+bool TolCommCore::getInitModem()
 {
     const uint32_t h = engine();
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     const bool ok = InitModem(h) != 0;
     if (self)
@@ -121,10 +100,10 @@ bool TolComm::getInitModem()
     return ok;
 }
 
-bool TolComm::getInitModemForAnswer()
+bool TolCommCore::getInitModemForAnswer()
 {
     const uint32_t h = engine();
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     const bool ok = InitModemForAnswer(h) != 0;
     if (self)
@@ -132,10 +111,10 @@ bool TolComm::getInitModemForAnswer()
     return ok;
 }
 
-bool TolComm::getHangUp()
+bool TolCommCore::getHangUp()
 {
     const uint32_t h = engine();
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     const bool ok = HangUp(h) != 0;
     if (self)
@@ -143,12 +122,12 @@ bool TolComm::getHangUp()
     return ok;
 }
 
-QString TolComm::getDial() const
+QString TolCommCore::getDial() const
 {
     return dialResultText(m_dialResult);
 }
 
-void TolComm::setDial(const QString &number)
+void TolCommCore::setDial(const QString &number)
 {
     const uint32_t h = engine();
     // A carriage return inside the number would end the dial command early
@@ -157,7 +136,7 @@ void TolComm::setDial(const QString &number)
     m_dialResult = 5;
     if (!checkText(number, false))
         return;
-    QPointer<TolComm> self(this);
+    QPointer<TolCommCore> self(this);
     ++m_inputDepth;
     const int result = ::Dial(h, number.toLatin1().constData());
     if (!self)
@@ -166,12 +145,12 @@ void TolComm::setDial(const QString &number)
     m_dialResult = result;
 }
 
-TolComm::DialMode TolComm::getDialMode()
+TolCommCore::DialMode TolCommCore::getDialMode()
 {
     return DialMode(GetDialMode(engine()));
 }
 
-void TolComm::setDialMode(DialMode v)
+void TolCommCore::setDialMode(DialMode v)
 {
     if (v != Dial_Tone && v != Dial_Pulse) {
         raiseInvalidValue();
@@ -180,12 +159,12 @@ void TolComm::setDialMode(DialMode v)
     engineSet(SetDialMode, v);
 }
 
-int TolComm::getDialTimeOut()
+int TolCommCore::getDialTimeOut()
 {
     return GetDialTimeOut(engine());
 }
 
-void TolComm::setDialTimeOut(int ms)
+void TolCommCore::setDialTimeOut(int ms)
 {
     if (ms < 0) {
         raiseInvalidValue();

@@ -1,0 +1,16 @@
+# Checks that programs and libraries load neither Qt Widgets nor Qt Gui.
+#   cmake "-DFILES=<file>|<file>..." -P check_no_widgets.cmake
+string(REPLACE "|" ";" files "${FILES}")
+foreach(f IN LISTS files)
+  execute_process(COMMAND ldd ${f} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "ldd failed on ${f}")
+  endif()
+  if(out MATCHES "libQt6(Widgets|Gui)[^ ]*")
+    message(FATAL_ERROR "${f} loads ${CMAKE_MATCH_0}:\n${out}")
+  endif()
+  if(NOT out MATCHES "libQt6Core")
+    message(FATAL_ERROR "${f}: ldd shows no libQt6Core, so the check saw nothing:\n${out}")
+  endif()
+  message(STATUS "${f}: no Qt Widgets, no Qt Gui")
+endforeach()
