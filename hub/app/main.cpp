@@ -3,16 +3,13 @@
 #include "hubconfig.h"
 #include "hublog.h"
 #include "hubservice.h"
-#include "linecomm.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
-#include <memory>
 #include <unistd.h>
 
 using namespace exel::hub;
@@ -151,14 +148,8 @@ int runJournal(const QStringList &args)
 
 int main(int argc, char **argv)
 {
-    // No display is needed or wanted: a service under systemd has none.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::unique_ptr<QCoreApplication> app;
-    if (lineCommNeedsWidgets())
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
+    // No display is needed: a core application, no window system at all.
+    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("xelhub"));
     QStringList args = QCoreApplication::arguments().mid(1);
 

@@ -1,20 +1,13 @@
-// The line's comm object: the TolComm control for now (see linecomm.h).
+// The line's comm object: the window-free comm control.
 #include "linecomm.h"
 
-#include "controlfactory.h"
-
-#include <QWidget>
+#include "tolcommcore.h"
 
 namespace exel::hub {
 
 QObject *createLineComm()
 {
-    return createControl(QStringLiteral("TolLinkware.TolComm"), nullptr);
-}
-
-bool lineCommNeedsWidgets()
-{
-    return true;
+    return new TolCommCore();
 }
 
 } // namespace exel::hub
