@@ -320,6 +320,9 @@ QString HublinkCore::SendHublinkCmd(const QString &strCmd, float &sglTimeout)
                 return QString();
             m_dialogs.messageBox(QStringLiteral("No Response from Controller."), MsgButtons::OkCancel,
                                  MsgIcon::Exclamation, QString());
+            // The box waits for the operator with window events running.
+            if (!busy.alive())
+                return QString();
             break;
         }
         waitForInput(start + timeoutMs - now);
