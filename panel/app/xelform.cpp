@@ -75,6 +75,7 @@ XelForm::XelForm(PanelEnvironment env, QWidget *parent)
 XelForm::~XelForm()
 {
     Form_Unload();
+    delete imgLockPic;
 }
 
 Hublink &XelForm::link()
