@@ -439,14 +439,22 @@ QString configOpenErrorText(const QString &path, const ErrorInfo &error)
     return QStringLiteral("Unable to Open Configuarion File:") + path + QLatin1Char('\n') + errorLines(error);
 }
 
+QString configBadLineDetail(const ConfigLoadResult &result)
+{
+    QStringList lines;
+    // The line is shown as read: its text is never taken for a placeholder.
+    if (result.lineNumber > 0)
+        lines << QStringLiteral("Line ") + QString::number(result.lineNumber) + QStringLiteral(": ")
+                + result.line.left(60);
+    if (!result.reason.isEmpty())
+        lines << result.reason;
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString configBadLineText(const ConfigLoadResult &result)
 {
-    QString text = kInvalidConfigText;
-    if (result.lineNumber > 0)
-        text += QStringLiteral("\nLine %1: %2").arg(result.lineNumber).arg(result.line.left(60));
-    if (!result.reason.isEmpty())
-        text += QLatin1Char('\n') + result.reason;
-    return text;
+    const QString detail = configBadLineDetail(result);
+    return detail.isEmpty() ? kInvalidConfigText : kInvalidConfigText + QLatin1Char('\n') + detail;
 }
 
 } // namespace exel
