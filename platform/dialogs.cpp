@@ -63,9 +63,27 @@ MsgAnswer goAheadAnswer(MsgButtons buttons)
     }
 }
 
+MsgAnswer Dialogs::messageBoxWithDetail(
+    const QString &text, const QString &detail, MsgButtons buttons, MsgIcon icon, const QString &title)
+{
+    return messageBox(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail, buttons, icon, title);
+}
+
 MsgAnswer ScriptedDialogs::messageBox(const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title)
 {
-    m_shown.push_back(Shown{Kind::MessageBox, text, title, buttons, icon, {}, {}});
+    return messageBoxWithDetail(text, QString(), buttons, icon, title);
+}
+
+MsgAnswer ScriptedDialogs::messageBoxWithDetail(
+    const QString &text, const QString &detail, MsgButtons buttons, MsgIcon icon, const QString &title)
+{
+    m_shown.push_back(Shown { Kind::MessageBox, text, title, buttons, icon, {}, {}, detail });
+    if (whileShown) {
+        // Copies: the hook may replace itself or show further boxes.
+        const auto hook = whileShown;
+        const Shown copy = m_shown.back();
+        hook(copy);
+    }
     if (!m_answers.empty()) {
         const MsgAnswer a = m_answers.front();
         m_answers.pop_front();
@@ -77,7 +95,8 @@ MsgAnswer ScriptedDialogs::messageBox(const QString &text, MsgButtons buttons, M
 std::optional<QString> ScriptedDialogs::inputBox(const QString &prompt, const QString &title,
                                                  const QString &defaultText)
 {
-    m_shown.push_back(Shown{Kind::InputBox, prompt, title, MsgButtons::OkCancel, MsgIcon::None, {}, defaultText});
+    m_shown.push_back(
+        Shown { Kind::InputBox, prompt, title, MsgButtons::OkCancel, MsgIcon::None, {}, defaultText, {} });
     if (m_inputs.empty())
         return std::nullopt;
     const bool given = m_inputs.front().first;
@@ -90,8 +109,8 @@ std::optional<QString> ScriptedDialogs::inputBox(const QString &prompt, const QS
 
 QString ScriptedDialogs::openFileName(const FileDialogRequest &request)
 {
-    m_shown.push_back(Shown{Kind::OpenFile, request.title, request.title, MsgButtons::OkCancel, MsgIcon::None,
-                            request.filter, request.fileName});
+    m_shown.push_back(Shown { Kind::OpenFile, request.title, request.title, MsgButtons::OkCancel, MsgIcon::None,
+        request.filter, request.fileName, {} });
     if (!m_files.empty()) {
         QString f = m_files.front();
         m_files.pop_front();
@@ -102,8 +121,8 @@ QString ScriptedDialogs::openFileName(const FileDialogRequest &request)
 
 QString ScriptedDialogs::saveFileName(const FileDialogRequest &request)
 {
-    m_shown.push_back(Shown{Kind::SaveFile, request.title, request.title, MsgButtons::OkCancel, MsgIcon::None,
-                            request.filter, request.fileName});
+    m_shown.push_back(Shown { Kind::SaveFile, request.title, request.title, MsgButtons::OkCancel, MsgIcon::None,
+        request.filter, request.fileName, {} });
     if (!m_files.empty()) {
         QString f = m_files.front();
         m_files.pop_front();

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -36,6 +37,12 @@ public:
     virtual ~Dialogs() = default;
 
     virtual MsgAnswer messageBox(const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title) = 0;
+    // A box whose text stays exactly the fixed sentence, with the facts that
+    // help (a line number, the device's reason) shown under it as its detail.
+    // An empty detail gives the plain box. The default puts the detail on
+    // the text's last line, for hosts that have no place for it.
+    virtual MsgAnswer messageBoxWithDetail(
+        const QString &text, const QString &detail, MsgButtons buttons, MsgIcon icon, const QString &title);
     // The entered text, or nothing when cancelled.
     virtual std::optional<QString> inputBox(const QString &prompt, const QString &title,
                                             const QString &defaultText) = 0;
@@ -73,12 +80,19 @@ public:
         MsgIcon icon = MsgIcon::None;
         QString filter;
         QString defaultText;
+        QString detail; // a message box's detail, under its text
     };
 
     MsgAnswer messageBox(const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title) override;
+    MsgAnswer messageBoxWithDetail(
+        const QString &text, const QString &detail, MsgButtons buttons, MsgIcon icon, const QString &title) override;
     std::optional<QString> inputBox(const QString &prompt, const QString &title, const QString &defaultText) override;
     QString openFileName(const FileDialogRequest &request) override;
     QString saveFileName(const FileDialogRequest &request) override;
+
+    // Runs while each message box is up, after it was recorded: tests use it
+    // to act as events that arrive while a modal box waits.
+    std::function<void(const Shown &)> whileShown;
 
     // Scripted answers are used in order; when none is queued a message box
     // answers its first button (OK or Yes), an input box is cancelled and a file

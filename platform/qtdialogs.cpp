@@ -31,11 +31,24 @@ QString selectedFilter(const QString &qtFilter, int index)
 
 } // namespace
 
+QString QtDialogs::defaultTitle() const
+{
+    return m_defaultTitle.isEmpty() ? QApplication::applicationDisplayName() : m_defaultTitle;
+}
+
 MsgAnswer QtDialogs::messageBox(const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title)
+{
+    return messageBoxWithDetail(text, QString(), buttons, icon, title);
+}
+
+MsgAnswer QtDialogs::messageBoxWithDetail(
+    const QString &text, const QString &detail, MsgButtons buttons, MsgIcon icon, const QString &title)
 {
     QMessageBox box(parentWidget());
     box.setText(text);
-    box.setWindowTitle(title.isEmpty() ? QApplication::applicationDisplayName() : title);
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
+    box.setWindowTitle(title.isEmpty() ? defaultTitle() : title);
     switch (icon) {
     case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
     case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
@@ -69,9 +82,8 @@ MsgAnswer QtDialogs::messageBox(const QString &text, MsgButtons buttons, MsgIcon
 std::optional<QString> QtDialogs::inputBox(const QString &prompt, const QString &title, const QString &defaultText)
 {
     bool ok = false;
-    const QString text = QInputDialog::getText(parentWidget(),
-                                               title.isEmpty() ? QApplication::applicationDisplayName() : title,
-                                               prompt, QLineEdit::Normal, defaultText, &ok);
+    const QString text = QInputDialog::getText(
+        parentWidget(), title.isEmpty() ? defaultTitle() : title, prompt, QLineEdit::Normal, defaultText, &ok);
     if (!ok)
         return std::nullopt;
     return text;

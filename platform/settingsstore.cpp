@@ -88,6 +88,7 @@ void SettingsStore::SaveSetting(const QString &application, const QString &secti
     s.setValue(key, value);
     s.endGroup();
     s.sync();
+    ++m_writes;
 }
 
 void SettingsStore::DeleteSetting(const QString &application, const QString &section, const QString &key)
@@ -99,6 +100,25 @@ void SettingsStore::DeleteSetting(const QString &application, const QString &sec
         s.remove(k);
     s.endGroup();
     s.sync();
+    ++m_writes;
+}
+
+void SettingsStore::SaveSettings(const QString &application, const QString &section, const std::vector<Change> &changes)
+{
+    QDir().mkpath(m_configDir);
+    QSettings s(filePath(application), QSettings::IniFormat);
+    s.beginGroup(storedGroup(s, section));
+    for (const Change &c : changes) {
+        const QStringList keys = matchingKeys(s, c.key);
+        for (const QString &k : keys)
+            if (!c.value || k != c.key)
+                s.remove(k);
+        if (c.value)
+            s.setValue(c.key, *c.value);
+    }
+    s.endGroup();
+    s.sync();
+    ++m_writes;
 }
 
 bool SettingsStore::GetFlag(const QString &application, const QString &section, const QString &key) const

@@ -4,6 +4,9 @@
 
 #include <QString>
 
+#include <optional>
+#include <vector>
+
 namespace exel {
 
 class SettingsStore {
@@ -25,11 +28,22 @@ public:
 
     bool hasSetting(const QString &application, const QString &section, const QString &key) const;
 
+    // One change of a batch: the key and its new value, or no value to remove it.
+    struct Change {
+        QString key;
+        std::optional<QString> value;
+    };
+    // Applies the changes in order and writes the file once: the file is
+    // replaced whole, so an interruption leaves either all of them or none.
+    void SaveSettings(const QString &application, const QString &section, const std::vector<Change> &changes);
+
     // Booleans are stored as "TRUE"/"FALSE" and read as true only for exactly "TRUE".
     bool GetFlag(const QString &application, const QString &section, const QString &key) const;
     void SaveFlag(const QString &application, const QString &section, const QString &key, bool value);
 
     QString filePath(const QString &application) const;
+    // How many times this store has written a settings file.
+    int writeCount() const { return m_writes; }
     QString configDir() const { return m_configDir; }
 
     static QString defaultConfigDir();
@@ -37,6 +51,7 @@ public:
 
 private:
     QString m_configDir;
+    int m_writes = 0;
 };
 
 // The panel and the editor share application "EXel", section "VARS".

@@ -10,8 +10,9 @@
 
 namespace exel {
 
-bool readTextLines(const QString &path, QStringList &lines, ErrorInfo &error)
+bool readTextView(const QString &path, QString &text, std::vector<QStringView> &lines, ErrorInfo &error)
 {
+    text.clear();
     lines.clear();
     error = ErrorInfo{};
     const QByteArray name = QFile::encodeName(path);
@@ -49,20 +50,37 @@ bool readTextLines(const QString &path, QStringList &lines, ErrorInfo &error)
     }
     ::close(fd);
 
-    const char *p = data.constData();
-    const qsizetype size = data.size();
+    // One conversion of the whole file, then the lines as views into it: no
+    // string per line.
+    text = QString::fromLatin1(data);
+    const QChar *p = text.constData();
+    const qsizetype size = text.size();
+    lines.reserve(static_cast<size_t>(size / 24 + 1));
     qsizetype start = 0;
     for (qsizetype i = 0; i < size; ++i) {
-        const char c = p[i];
-        if (c == '\r' || c == '\n') {
-            lines.append(QString::fromLatin1(p + start, i - start));
-            if (c == '\r' && i + 1 < size && p[i + 1] == '\n')
+        const char16_t c = p[i].unicode();
+        if (c == u'\r' || c == u'\n') {
+            lines.emplace_back(p + start, i - start);
+            if (c == u'\r' && i + 1 < size && p[i + 1] == u'\n')
                 ++i;
             start = i + 1;
         }
     }
     if (start < size)
-        lines.append(QString::fromLatin1(p + start, size - start));
+        lines.emplace_back(p + start, size - start);
+    return true;
+}
+
+bool readTextLines(const QString &path, QStringList &lines, ErrorInfo &error)
+{
+    lines.clear();
+    QString text;
+    std::vector<QStringView> views;
+    if (!readTextView(path, text, views, error))
+        return false;
+    lines.reserve(static_cast<qsizetype>(views.size()));
+    for (QStringView v : views)
+        lines.append(v.toString());
     return true;
 }
 

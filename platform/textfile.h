@@ -6,6 +6,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <vector>
 
 namespace exel {
 
@@ -14,6 +17,10 @@ namespace exel {
 // are taken as Latin-1, one character each. A folder, a missing or unreadable
 // file gives false and the OS error.
 bool readTextLines(const QString &path, QStringList &lines, ErrorInfo &error);
+
+// The same reading without a string per line: text holds the whole file and
+// lines are views into it (valid while text lives and is not changed).
+bool readTextView(const QString &path, QString &text, std::vector<QStringView> &lines, ErrorInfo &error);
 
 // Writes data to a temporary file beside path and renames it into place, so a
 // failure half-way never loses the old file.

@@ -150,6 +150,9 @@ int queued(CommObject &obj);
 // Reads up to len received bytes (NULs dropped under NullDiscard); -1 when
 // the device went away (the port is then closed).
 long readInput(const ObjectPtr &obj, char *buf, size_t len);
+// The same, but taking at most up to and including the first `end` byte, and
+// only from one read of the device: what follows a line stays for the next read.
+long readInputLine(const ObjectPtr &obj, char *buf, size_t len, char end);
 // Empties the receive side: driver queue and read-ahead.
 void purgeInput(CommObject &obj);
 

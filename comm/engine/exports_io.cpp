@@ -131,11 +131,19 @@ int32_t GetInput(uint32_t handle, char *buffer, int32_t size)
     }
     if (!processErrors(obj) || !obj->portOpen)
         return 0;
-    const int32_t count = queued(*obj);
-    int32_t wanted = obj->inputLen ? obj->inputLen : count;
-    wanted = std::min(wanted, obj->inBufferSize);
-    if (wanted <= 0 || wanted > count)
-        return 0;
+    int32_t wanted;
+    if (obj->inputLen) {
+        const int32_t count = queued(*obj);
+        wanted = std::min(obj->inputLen, obj->inBufferSize);
+        if (wanted <= 0 || wanted > count)
+            return 0;
+    } else {
+        // All that wait: what the device holds when it is read, not what
+        // it held a moment before, so a stream is taken in full pieces.
+        wanted = obj->inBufferSize;
+        if (wanted <= 0)
+            return 0;
+    }
     const int32_t take = std::min(wanted, size);
     const long n = readInput(obj, buffer, size_t(take));
     if (n <= 0)
@@ -159,11 +167,15 @@ int32_t GetLineInput(uint32_t handle, char *buffer, int32_t size)
     const size_t cap = size_t(size - 1);
     size_t stored = 0;
     const int64_t deadline = nowMs() + obj->inTimeOut;
-    while (nowMs() < deadline && stored < cap) {
+    bool ended = false;
+    // Input is taken a piece at a time, up to the line's end: never more
+    // than could still be stored, so nothing past the line or past the
+    // buffer is consumed.
+    char piece[512];
+    while (!ended && nowMs() < deadline && stored < cap) {
         if (obj->shutDown || !alive(obj) || !obj->portOpen)
             break;
-        char byte;
-        const long n = readInput(obj, &byte, 1);
+        const long n = readInputLine(obj, piece, std::min(sizeof piece, cap - stored), '\r');
         if (n < 0)
             break;
         if (n == 0) {
@@ -171,12 +183,21 @@ int32_t GetLineInput(uint32_t handle, char *buffer, int32_t size)
                 break;
             continue;
         }
-        afterInput(*obj, &byte, 1);
-        if (byte == '\r')
-            break;
-        if (byte == '\n')
-            continue;
-        buffer[stored++] = byte;
+        if (portwatch::on(portwatch::Input)) {
+            for (long i = 0; i < n; ++i)
+                afterInput(*obj, piece + i, 1); // the port log keeps one record per byte
+        } else {
+            afterInput(*obj, piece, size_t(n));
+        }
+        for (long i = 0; i < n; ++i) {
+            const char byte = piece[i];
+            if (byte == '\r') {
+                ended = true;
+                break;
+            }
+            if (byte != '\n')
+                buffer[stored++] = byte;
+        }
     }
     buffer[stored] = '\0';
     return int32_t(stored);

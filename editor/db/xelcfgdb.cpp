@@ -201,6 +201,11 @@ bool XelCfgDb::createSchema()
     return t.commit();
 }
 
+bool XelCfgDb::execKept(const QString &sql)
+{
+    return run(prepared(sql));
+}
+
 bool XelCfgDb::exec(const QString &sql)
 {
     QSqlQuery q(database());
@@ -264,8 +269,8 @@ XelCfgDb::Transaction::Transaction(XelCfgDb &db)
     : m_db(db)
     , m_level(db.m_txDepth)
 {
-    m_open
-        = m_level == 0 ? m_db.exec(QStringLiteral("BEGIN")) : m_db.exec(QStringLiteral("SAVEPOINT sp%1").arg(m_level));
+    m_open = m_level == 0 ? m_db.execKept(QStringLiteral("BEGIN"))
+                          : m_db.execKept(QStringLiteral("SAVEPOINT sp%1").arg(m_level));
     if (m_open)
         ++m_db.m_txDepth;
 }
@@ -280,8 +285,8 @@ bool XelCfgDb::Transaction::commit()
 {
     if (!m_open)
         return false;
-    const bool ok
-        = m_level == 0 ? m_db.exec(QStringLiteral("COMMIT")) : m_db.exec(QStringLiteral("RELEASE sp%1").arg(m_level));
+    const bool ok = m_level == 0 ? m_db.execKept(QStringLiteral("COMMIT"))
+                                 : m_db.execKept(QStringLiteral("RELEASE sp%1").arg(m_level));
     if (!ok) {
         rollback();
         return false;
@@ -711,10 +716,39 @@ bool XelCfgDb::OutputUniqueForLevel(qint64 levelId, int number, qint64 excludeGr
 {
     if (number == 0)
         return true;
+    if (m_groupImport && excludeGrpId < 0)
+        return !m_importOutputs.value(levelId).contains(number);
     return scalarInt(QStringLiteral("SELECT COUNT(*) FROM GrpDfn, Grp WHERE GrpDfn.GDGPID = Grp.GPID "
                                     "AND GPTYPE = 'DST' AND GDLVID = ? AND GDIONUMBER = ? AND GDGPID <> ?"),
                { levelId, number, excludeGrpId }, 1)
         == 0;
+}
+
+} // namespace exel
+
+namespace exel {
+
+// --- bulk import of groups
+
+XelCfgDb::GroupImport::GroupImport(XelCfgDb &db)
+    : m_db(db)
+{
+    m_db.m_importLevels = m_db.Levels();
+    m_db.m_importOutputs.clear();
+    QSqlQuery &q = m_db.prepared(QStringLiteral("SELECT GDLVID, GDIONUMBER FROM GrpDfn, Grp WHERE GrpDfn.GDGPID = "
+                                                "Grp.GPID AND GPTYPE = 'DST' AND GDIONUMBER <> 0"));
+    if (m_db.run(q))
+        while (q.next())
+            m_db.m_importOutputs[q.value(0).toLongLong()].insert(q.value(1).toInt());
+    q.finish();
+    m_db.m_groupImport = true;
+}
+
+XelCfgDb::GroupImport::~GroupImport()
+{
+    m_db.m_groupImport = false;
+    m_db.m_importLevels.clear();
+    m_db.m_importOutputs.clear();
 }
 
 } // namespace exel

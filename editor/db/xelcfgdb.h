@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -189,11 +190,29 @@ public:
         bool m_open = false;
     };
 
+    // While a bulk import adds its sources, destinations and name sets, the
+    // levels stay as they are: the level list is read once, and the outputs
+    // destinations already use on each level are kept in memory instead of
+    // asked for per destination and level. Only for that phase of an import.
+    class GroupImport {
+    public:
+        explicit GroupImport(XelCfgDb &db);
+        ~GroupImport();
+        GroupImport(const GroupImport &) = delete;
+        GroupImport &operator=(const GroupImport &) = delete;
+
+    private:
+        XelCfgDb &m_db;
+    };
+
     // Runs one statement; false (with lastError) on failure.
     bool exec(const QString &sql);
 
 private:
     friend class Transaction;
+    friend class GroupImport;
+    // A statement kept prepared, run without binds (transaction control).
+    bool execKept(const QString &sql);
     QSqlQuery &prepared(const QString &sql);
     bool createSchema();
     int scalarInt(const QString &sql, const QVariantList &binds = {}, int fallback = 0);
@@ -224,6 +243,10 @@ private:
     bool m_editPending = false;
     std::unique_ptr<QLockFile> m_lock;
     QString m_holder;
+    // Set while a GroupImport lives.
+    bool m_groupImport = false;
+    QList<LevelInfo> m_importLevels;
+    QHash<qint64, QSet<int>> m_importOutputs; // level id -> outputs in use by destinations
 };
 
 } // namespace exel

@@ -192,7 +192,7 @@ bool XelCfgDb::addGroup(const QString &type, const QStringList &f, QString &mess
         message = typeWord + QStringLiteral(" Name, ") + name + QStringLiteral(", is not Unique.");
         return false;
     }
-    const QList<LevelInfo> levels = Levels();
+    const QList<LevelInfo> levels = m_groupImport ? m_importLevels : Levels();
     const QStringList given = f.mid(1);
     if (!given.isEmpty() && levels.isEmpty()) {
         message = QStringLiteral("Level Definitions exist for ") + typeWord + QLatin1Char(':') + name
@@ -236,6 +236,10 @@ bool XelCfgDb::addGroup(const QString &type, const QStringList &f, QString &mess
             return false;
         }
     }
+    if (m_groupImport && !source)
+        for (int i = 0; i < levels.size(); ++i)
+            if (numbers[i] != 0)
+                m_importOutputs[levels[i].id].insert(numbers[i]);
     return true;
 }
 

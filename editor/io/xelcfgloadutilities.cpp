@@ -242,7 +242,9 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
         }
     }
 
-    // Add phases: sources, destinations, then the name sets' members.
+    // Add phases: sources, destinations, then the name sets' members. The
+    // levels are all in by now and stay as they are.
+    XelCfgDb::GroupImport groupImport(m_db);
     auto addGroups = [&](const QString &key, const NameList &names, const std::vector<std::vector<int>> &numbers) {
         thermo.SetTitle(QStringLiteral("Loading ") + key);
         thermo.updateThermo(0);

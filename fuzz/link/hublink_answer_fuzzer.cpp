@@ -32,8 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (exel::HublinkDecodeLocks(reply, locks, error) && (locks.size() < 2 || locks.back()))
             __builtin_trap();
         // The late-answer filter takes any command text and any body.
-        for (const char *command : { "Y001", "3Y999", "WS", "H001001", "LS002", "KQ", "Y", "" })
-            (void)exel::HublinkAnswerFits(QString::fromLatin1(command), reply);
+        for (const char *command : { "Y001", "3Y999", "WS", "H001001", "LS002", "KQ", "Y", "" }) {
+            const QString cmd = QString::fromLatin1(command);
+            // A late answer is one that does not fit, or echoes an unanswered status question.
+            const bool late = exel::HublinkLateAnswer(cmd, reply, { QStringLiteral("Y001"), QStringLiteral("Y"), cmd });
+            if (!exel::HublinkAnswerFits(cmd, reply) && !late)
+                __builtin_trap();
+        }
     }
     // Dropping lines as the link does for late answers ends, and each drop
     // shortens what is kept.

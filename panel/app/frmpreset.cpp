@@ -29,7 +29,8 @@ frmPreSv::frmPreSv(
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Salvo name:"), this));
     layout->addWidget(txtPreset);
-    txtPreset->setMaxLength(20);
+    // No length limit here: a name clicked in the list is saved as listed
+    // (the save checks the name rule, and accepts the names the folder holds).
     layout->addWidget(lstPreset);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -243,7 +244,8 @@ void frmPreset::loadPreset(const QString &name)
     if (name.isEmpty())
         return;
     SalvoTable t;
-    if (!isValidSalvoName(name) || !LoadPresetFile(salvoPath(m_main.programFolder(), name), m_main.model(), t)) {
+    if (!isUsableSalvoName(name, m_main.programFolder())
+        || !LoadPresetFile(salvoPath(m_main.programFolder(), name), m_main.model(), t)) {
         m_main.dialogs().message(QStringLiteral("Cannot Load Salvo ") + name + QStringLiteral(".  File Format Error!"));
         return;
     }

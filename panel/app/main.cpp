@@ -9,11 +9,8 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmor_xel"));
-    QApplication::setApplicationDisplayName(exel::XelForm::kAppTitle);
-    QApplication::setApplicationVersion(QStringLiteral(EXEL_VERSION));
-
     exel::QtDialogs dialogs;
+    exel::initPanelApplication(dialogs, QStringLiteral(EXEL_VERSION));
     exel::setDialogs(&dialogs);
     exel::SettingsStore settings;
 

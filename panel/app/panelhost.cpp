@@ -4,7 +4,9 @@
 #include "frmconnect.h"
 #include "frmhublink.h"
 #include "hublinkcore.h"
+#include "qtdialogs.h"
 
+#include <QApplication>
 #include <QRadioButton>
 
 namespace exel {
@@ -16,12 +18,32 @@ public:
         : m_form(new frmHublink(settings, dialogs, clock, parent))
     {
     }
-    ~HublinkHost() override { delete m_form; }
+    ~HublinkHost() override
+    {
+        // The link window is never unloaded under one of the link's own
+        // waits (a command, a dial, a hang-up): it leaves its parent and goes
+        // once the link has returned.
+        if (m_form->link().isCPUBusy()) {
+            frmHublink *form = m_form;
+            form->setParent(nullptr);
+            form->link().whenIdle([form] { delete form; });
+            return;
+        }
+        delete m_form;
+    }
     Hublink &link() override { return m_form->link(); }
     bool simulator() const override { return m_form->link().simulator(); }
+    void setStateListener(std::function<void()> listener) override
+    {
+        QObject::disconnect(m_listening);
+        if (listener)
+            m_listening = QObject::connect(&m_form->link(), &HublinkCore::offlineChanged, m_form,
+                [listener = std::move(listener)](bool) { listener(); });
+    }
 
 private:
     frmHublink *m_form;
+    QMetaObject::Connection m_listening;
 };
 
 // What the main window's current link reported when its port would not open.
@@ -36,6 +58,13 @@ QString portProblemOf(QWidget *parent)
     return core->openProblem();
 }
 } // namespace
+
+void initPanelApplication(QtDialogs &dialogs, const QString &version)
+{
+    QApplication::setApplicationName(QStringLiteral("velmor_xel"));
+    QApplication::setApplicationVersion(version);
+    dialogs.setDefaultTitle(XelForm::kAppTitle);
+}
 
 QString portProblemHint(const QString &problem)
 {

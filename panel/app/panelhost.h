@@ -17,4 +17,11 @@ SettingsDialogRunner communicationsDialog(SettingsStore &settings);
 // The text shown under the ports for an open failure (empty: none).
 QString portProblemHint(const QString &problem);
 
+class QtDialogs;
+// The program's application names. The display name stays unset: on X11 Qt
+// appends it to every window title, and the main window's caption must read
+// exactly "32-Bit Xelvard - <name>: <link>". Message boxes without a title
+// of their own get the application title instead.
+void initPanelApplication(QtDialogs &dialogs, const QString &version);
+
 } // namespace exel

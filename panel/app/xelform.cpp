@@ -61,6 +61,8 @@ XelForm::XelForm(PanelEnvironment env, QWidget *parent)
 {
     setObjectName(QStringLiteral("XelForm"));
     m_timer1.setInterval(StatusPoller::kOnlineInterval);
+    // Each tick re-arms Timer1 at its end (see Timer1_Timer).
+    m_timer1.setSingleShot(true);
     m_timer2.setInterval(100);
     connect(&m_timer1, &QTimer::timeout, this, &XelForm::Timer1_Timer);
     connect(&m_timer2, &QTimer::timeout, this, &XelForm::Timer2_Timer);
@@ -73,6 +75,7 @@ XelForm::XelForm(PanelEnvironment env, QWidget *parent)
 XelForm::~XelForm()
 {
     Form_Unload();
+    delete imgLockPic;
 }
 
 Hublink &XelForm::link()
@@ -84,6 +87,8 @@ void XelForm::openLink()
 {
     m_linkHost = m_env.linkFactory ? m_env.linkFactory(this) : nullptr;
     m_model.setSimulator(m_linkHost && m_linkHost->simulator());
+    if (m_linkHost)
+        m_linkHost->setStateListener([this] { linkStateChanged(); });
     const bool enabled = m_poller && m_poller->timerEnabled();
     m_poller = std::make_unique<StatusPoller>(m_model, link());
     m_poller->setLocalLock(m_localLock);
@@ -103,6 +108,10 @@ void XelForm::closeLink()
         m_poller->TurnOnTimer();
     m_takes = std::make_unique<TakeAndLocks>(m_model, g_noLink, m_banks, this);
     m_takes->setLocalLock(m_localLock);
+    // A link that is still inside a wait outlives this window (its host
+    // unloads it once it returns): it must not call back into the window.
+    if (m_linkHost)
+        m_linkHost->setStateListener(nullptr);
     m_linkHost.reset();
 }
 
@@ -143,11 +152,11 @@ void XelForm::Form_Load()
         AutoConfigure();
         loaded = m_model.levelCount() > 0;
     } else {
+        // The default system stands in only when no file is named or it
+        // cannot be read: a file without records is an empty system.
         const QString file = s.GetSetting(kAppName, kVarsSection, kConfigFileKey);
-        if (!file.isEmpty()) {
-            LoadXelConfig(file);
-            loaded = m_model.levelCount() + m_model.destinationCount() + m_model.sourceCount() > 0;
-        }
+        if (!file.isEmpty())
+            loaded = LoadXelConfig(file);
     }
     if (!loaded)
         m_model.BuildDefaultSystem();
@@ -156,13 +165,14 @@ void XelForm::Form_Load()
 
     if (!link().isHublinkConnected())
         link().ConnectModem();
+    m_started = true;
     TurnOnTimer();
-    m_timer1.start();
     m_timer2.start();
     UpdateWindowCaption();
+    linkStateChanged();
 }
 
-void XelForm::LoadXelConfig(const QString &strFileName)
+bool XelForm::LoadXelConfig(const QString &strFileName)
 {
     const ConfigLoadResult r = LoadConfigFile(m_model, strFileName);
     m_banks.BlankDisplay();
@@ -170,9 +180,12 @@ void XelForm::LoadXelConfig(const QString &strFileName)
         m_env.dialogs->messageBox(
             configOpenErrorText(strFileName, r.error), MsgButtons::Ok, MsgIcon::Exclamation, kAppTitle);
     } else if (r.status == ConfigLoadResult::Status::BadLine) {
-        m_env.dialogs->messageBox(configBadLineText(r), MsgButtons::Ok, MsgIcon::None, kConfigLoadTitle);
+        // The box reads the fixed sentence; where and why are its detail.
+        m_env.dialogs->messageBoxWithDetail(
+            kInvalidConfigText, configBadLineDetail(r), MsgButtons::Ok, MsgIcon::None, kConfigLoadTitle);
     }
     load1stSystem();
+    return r.status != ConfigLoadResult::Status::OpenFailed;
 }
 
 void XelForm::load1stSystem()
@@ -214,24 +227,36 @@ void XelForm::UpdateWindowCaption()
 
 bool XelForm::TurnOffTimer()
 {
-    return m_poller->TurnOffTimer();
+    const bool stopped = m_poller->TurnOffTimer();
+    if (stopped)
+        m_timer1.stop();
+    return stopped;
 }
 
 void XelForm::TurnOnTimer()
 {
     m_poller->TurnOnTimer();
+    // Inside a tick the tick's own end re-arms Timer1; a tick must never start
+    // within another one.
+    if (m_started && !m_unloaded && !inTick())
+        m_timer1.start();
 }
 
 void XelForm::Timer1_Timer()
 {
-    if (!m_poller->timerEnabled() || m_unloaded)
+    if (!m_poller->timerEnabled() || m_unloaded || inTick())
         return;
+    // The tick runs with Timer1 stopped and re-arms it when it ends, so the
+    // line rests a whole interval between two ticks however long this one
+    // talked to the controller.
+    m_timer1.stop();
     const StatusPoller::TickResult r = m_poller->Timer1_Timer(m_banks.destinationList(), m_banks.statusOffset());
     if (r.repaint)
         UpdateAllStatus();
     UpdateWindowCaption();
-    if (m_timer1.interval() != r.interval)
-        m_timer1.setInterval(r.interval);
+    linkStateChanged();
+    if (!m_unloaded)
+        m_timer1.start(r.interval);
     // A key pressed while this tick talked to the controller was left for
     // Timer2: serve it as soon as the tick is over rather than on the next
     // 100 ms beat, so a take never waits longer than the tick in flight.
@@ -240,10 +265,34 @@ void XelForm::Timer1_Timer()
         QTimer::singleShot(0, this, &XelForm::Timer2_Timer);
 }
 
+void XelForm::linkStateChanged()
+{
+    if (m_unloaded)
+        return;
+    UpdateWindowCaption();
+    const bool stale = !m_model.simulator() && link().isComOffline();
+    if (stale != m_statusStale) {
+        m_statusStale = stale;
+        paintAll();
+    }
+}
+
 void XelForm::Timer2_Timer()
 {
-    if (m_unloaded || link().isCPUBusy() || m_poller->inTick())
+    // Never inside itself: a request it serves may hold a modal box up (a bad
+    // configuration line, the auto-configuration's messages), and both its own
+    // beat and the call Timer1 posts arrive while that box waits.
+    if (m_unloaded || m_inTimer2 || link().isCPUBusy() || m_poller->inTick())
         return;
+    struct InTimer2 {
+        bool &flag;
+        explicit InTimer2(bool &f)
+            : flag(f)
+        {
+            flag = true;
+        }
+        ~InTimer2() { flag = false; }
+    } inTimer2(m_inTimer2);
     if (m_closeRequested) {
         close();
         return;
@@ -310,38 +359,52 @@ void XelForm::AutoConfigure()
     auto7x0.AutoConfigure();
 }
 
+void XelForm::showTakeProblem(const QString &problem)
+{
+    if (!problem.isEmpty())
+        m_env.dialogs->message(problem, MsgIcon::Exclamation, kAppTitle);
+}
+
 void XelForm::btnSource_Click(int Index)
 {
-    if (m_takes->btnSource_Click(Index) == KeyAction::Deferred)
+    if (m_takes->btnSource_Click(Index) == KeyAction::Deferred) {
         m_pendingSource = Index;
-    else
-        paintAll();
+        return;
+    }
+    paintAll();
+    showTakeProblem(m_takes->problem());
 }
 
 void XelForm::btnLock_Click()
 {
-    if (m_takes->btnLock_Click() == KeyAction::Deferred)
+    if (m_takes->btnLock_Click() == KeyAction::Deferred) {
         m_pendingLock = 1;
-    else
-        paintAll();
+        return;
+    }
+    paintAll();
+    showTakeProblem(m_takes->problem());
 }
 
 void XelForm::btnUnlock_Click()
 {
-    if (m_takes->btnUnlock_Click() == KeyAction::Deferred)
+    if (m_takes->btnUnlock_Click() == KeyAction::Deferred) {
         m_pendingLock = 2;
-    else
-        paintAll();
+        return;
+    }
+    paintAll();
+    showTakeProblem(m_takes->problem());
 }
 
 void XelForm::btnTakePreset_Click()
 {
-    if (FireSalvo(cmbPreset->currentText(), m_env.programFolder, m_model, link(), this, *m_env.dialogs)
+    QString problem;
+    if (FireSalvo(cmbPreset->currentText(), m_env.programFolder, m_model, link(), this, *m_env.dialogs, &problem)
         == KeyAction::Deferred) {
         m_salvoTakeRequested = true;
         return;
     }
     UpdateAllStatus();
+    showTakeProblem(problem);
 }
 
 KeyAction XelForm::takeSalvoBlock(const SalvoTable &table, int firstRow, int firstColumn, int lastRow, int lastColumn)
@@ -354,9 +417,11 @@ KeyAction XelForm::takeSalvoBlock(const SalvoTable &table, int firstRow, int fir
         return KeyAction::Deferred;
     }
     TurnOffTimer();
-    TakeSalvoRows(table, firstRow, firstColumn, lastRow, lastColumn, m_model, link());
+    QString problem;
+    TakeSalvoRows(table, firstRow, firstColumn, lastRow, lastColumn, m_model, link(), &problem);
     UpdateAllStatus();
     TurnOnTimer();
+    showTakeProblem(problem);
     return KeyAction::Done;
 }
 
@@ -364,9 +429,13 @@ void XelForm::btnPreset_Click()
 {
     if (!m_presetEditor)
         m_presetEditor = new frmPreset(*this);
-    m_presetEditor->refreshSystem();
+    // An editor already open holds the salvo being edited: bring it forward
+    // as it is. A closed one opens afresh for the system loaded now.
+    if (!m_presetEditor->isVisible())
+        m_presetEditor->refreshSystem();
     m_presetEditor->show();
     m_presetEditor->raise();
+    m_presetEditor->activateWindow();
 }
 
 void XelForm::InitPresets()

@@ -41,6 +41,10 @@ public:
     virtual ~LinkHost() = default;
     virtual Hublink &link() = 0;
     virtual bool simulator() const = 0;
+    // Called whenever the link's state changes between two window events (it
+    // went offline, or came back): the window shows it at once rather than on
+    // its next tick. A host without such notice leaves it to the ticks.
+    virtual void setStateListener(std::function<void()> listener) { (void)listener; }
 };
 using LinkFactory = std::function<std::unique_ptr<LinkHost>(QWidget *parent)>;
 
@@ -66,7 +70,9 @@ public:
 
     // ---- start-up, loading, name sets
     void Form_Load();
-    void LoadXelConfig(const QString &strFileName);
+    // True when the file could be read (even when a bad line stopped it, or
+    // it held no records); false when it could not be opened or read.
+    bool LoadXelConfig(const QString &strFileName);
     void load1stSystem();
     void LoadSystem(int intSysOffset);
     void cmbSystem_Click(int index);
@@ -110,6 +116,11 @@ public:
     bool inTick() const { return m_poller && m_poller->inTick(); }
     int timer1Interval() const { return m_timer1.interval(); }
     bool timer1Active() const { return m_poller && m_poller->timerEnabled(); }
+    // Whether Timer1's next tick is armed (a tick re-arms it when it ends).
+    bool timer1Armed() const { return m_timer1.isActive(); }
+    bool inTimer2() const { return m_inTimer2; }
+    // The status rows hold the last known state: the link is offline.
+    bool statusStale() const { return m_statusStale; }
     bool timer2Active() const { return m_timer2.isActive(); }
     bool localLock() const { return m_localLock; }
     bool autoLoad() const { return m_autoLoad; }
@@ -158,6 +169,8 @@ private:
     void paintScroll(QScrollBar *bar, const ScrollState &state);
     void afterBankClick();
     void reloadLink();
+    void linkStateChanged();
+    void showTakeProblem(const QString &problem);
     bool linkIdle() { return !link().isCPUBusy() && !inTick(); }
 
     PanelEnvironment m_env;
@@ -170,6 +183,9 @@ private:
     QTimer m_timer2;
     bool m_unloaded = false;
     bool m_painting = false;
+    bool m_started = false; // Form_Load has started the timers
+    bool m_inTimer2 = false;
+    bool m_statusStale = false;
 
     // Requests left by keys and menus for Timer2.
     int m_pendingSystem = -1;
@@ -218,6 +234,7 @@ private:
     std::array<QLabel *, KeyBanks::kStatusRows * KeyBanks::kStatusColumns> LabelSrcStatus {};
     std::array<QLabel *, KeyBanks::kStatusColumns> m_statusHeader {};
     std::array<QLabel *, KeyBanks::kStatusRows> m_lockPicture {};
+    QGroupBox *m_statusPanel = nullptr;
     QComboBox *cmbPreset = nullptr;
     QPushButton *btnTakePreset = nullptr;
     QPushButton *btnPreset = nullptr;

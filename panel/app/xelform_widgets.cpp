@@ -28,6 +28,9 @@ QString rgb(uint32_t c)
     return QStringLiteral("#%1").arg(c, 6, 16, QLatin1Char('0'));
 }
 
+// Status text while the link is offline: the rows hold the last known state.
+constexpr uint32_t kRgbStale = 0x808080;
+
 QString textRgb(TextColour c)
 {
     switch (c) {
@@ -133,6 +136,7 @@ void XelForm::buildWidgets()
 
     // Status rows under the banks.
     QGroupBox *status = panel(QStringLiteral("Status"), framMainPanel);
+    m_statusPanel = status;
     auto *statusGrid = new QGridLayout(status);
     statusGrid->setHorizontalSpacing(10);
     auto *destHeader = new QLabel(QStringLiteral("Destination"), status);
@@ -389,10 +393,19 @@ void XelForm::paintAll()
     for (int c = 0; c < KeyBanks::kStatusColumns; ++c)
         if (m_statusHeader[static_cast<size_t>(c)]->text() != m_banks.levelKeys()[static_cast<size_t>(c)].caption)
             m_statusHeader[static_cast<size_t>(c)]->setText(m_banks.levelKeys()[static_cast<size_t>(c)].caption);
+    // Offline, the rows keep what the controller last reported: greyed, and
+    // the panel's title says so, so nobody takes them for live.
+    const QString statusTitle
+        = m_statusStale ? QStringLiteral("Status (last known, offline)") : QStringLiteral("Status");
+    if (m_statusPanel->title() != statusTitle)
+        m_statusPanel->setTitle(statusTitle);
+    const QString rowStyle = m_statusStale ? QStringLiteral("color: %1;").arg(rgb(kRgbStale)) : QString();
     for (int r = 0; r < KeyBanks::kStatusRows; ++r) {
         const StatusRow &row = m_banks.statusRows()[static_cast<size_t>(r)];
         if (LabelDstStatus[static_cast<size_t>(r)]->text() != row.caption)
             LabelDstStatus[static_cast<size_t>(r)]->setText(row.caption);
+        if (LabelDstStatus[static_cast<size_t>(r)]->styleSheet() != rowStyle)
+            LabelDstStatus[static_cast<size_t>(r)]->setStyleSheet(rowStyle);
         QLabel *lock = m_lockPicture[static_cast<size_t>(r)];
         if (lock->property("locked").toBool() != row.lockPicture) {
             lock->setPixmap(row.lockPicture ? *imgLockPic : QPixmap());
@@ -405,7 +418,7 @@ void XelForm::paintAll()
             // changed, a style sheet change re-polishes the label.
             if (cell->text() != s.caption)
                 cell->setText(s.caption);
-            const QString style = QStringLiteral("color: %1;").arg(textRgb(s.text));
+            const QString style = QStringLiteral("color: %1;").arg(m_statusStale ? rgb(kRgbStale) : textRgb(s.text));
             if (cell->styleSheet() != style)
                 cell->setStyleSheet(style);
         }

@@ -149,10 +149,11 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
         const std::optional<int16_t> n = numericInt16(field);
         if (!n || *n < 1 || *n > size) {
             result.ok = false;
-            result.reason = QStringLiteral("%1 number \"%2\" outside 1..%3 in (%4)")
-                                .arg(QLatin1String(what), trimBlanks(field))
-                                .arg(size)
-                                .arg(buffer);
+            // Texts from the controller are joined in as they are: chained
+            // arg() would read a "%1" inside them as a place for the next value.
+            result.reason = QLatin1String(what) + QStringLiteral(" number \"") + trimBlanks(field)
+                + QStringLiteral("\" outside 1..") + QString::number(size) + QStringLiteral(" in (") + buffer
+                + QLatin1Char(')');
             return -1;
         }
         return *n;
@@ -166,7 +167,7 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
         const QString &levelName = levelNames[static_cast<size_t>(level)];
         if (trimBlanks(member).isEmpty() || trimBlanks(levelName).isEmpty())
             return false;
-        lines << QStringLiteral("%1,%2,%3,%4").arg(kind, member, levelName).arg(number);
+        lines << QStringList { kind, member, levelName, QString::number(number) }.join(QLatin1Char(','));
         return true;
     };
 
@@ -184,7 +185,10 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
             if (lev < 0)
                 return result;
             levelNames[static_cast<size_t>(lev)] = name;
-            lines << QStringLiteral("LVL,%1,%2,%3,%4,%5").arg(name, ctl).arg(lev).arg(sources).arg(dests);
+            // Names are written exactly as received, "%" and digits included.
+            lines << QStringList { QStringLiteral("LVL"), name, ctl, QString::number(lev), QString::number(sources),
+                QString::number(dests) }
+                         .join(QLatin1Char(','));
         } else if (type == QLatin1String("SRC") || type == QLatin1String("DST")) {
             const bool isSrc = type == QLatin1String("SRC");
             const int num = number(f.value(2), isSrc ? sources : dests, isSrc ? "source" : "destination");
@@ -226,7 +230,8 @@ TransferResult TransferQueryData(const QByteArray &data, const QueryCounts &coun
                     lev = l;
             if (src < 0 || lev < 0)
                 continue;
-            lines << QStringLiteral("SRC,%1,%2,%3").arg(name, levelName).arg(src);
+            lines << QStringList { QStringLiteral("SRC"), name, levelName, QString::number(src) }.join(
+                QLatin1Char(','));
             srcUsed[static_cast<size_t>(src)] = true;
         }
     }

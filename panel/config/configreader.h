@@ -61,5 +61,8 @@ QString configOpenErrorText(const QString &path, const ErrorInfo &error);
 
 // The box text for a refused line: the fixed sentence, then where and why.
 QString configBadLineText(const ConfigLoadResult &result);
+// Where and why alone ("Line 12: SRC,CAM1" and the reason): the detail shown
+// under the fixed sentence "Invalid Information in Configuration File".
+QString configBadLineDetail(const ConfigLoadResult &result);
 
 } // namespace exel

@@ -9,6 +9,11 @@
 
 namespace exel {
 
+// Numbers go on the wire as three 1-based decimal digits: output or input
+// 999 (index 998) is the highest a command can carry. Anything above is
+// refused by the link, never sent wrapped.
+inline constexpr int kHublinkMaxWireNumberOnLink = 999;
+
 class Hublink {
 public:
     virtual ~Hublink() = default;

@@ -14,17 +14,52 @@ int16_t requestSource(const TakeRequest &request, int level)
         : int16_t(-1);
 }
 
+// A 0-based output or input number a command can carry.
+bool onWire(int16_t number)
+{
+    return number >= 0 && number + 1 <= kHublinkMaxWireNumberOnLink;
+}
+
+void noteProblem(QString *problem, const QString &text)
+{
+    if (problem && problem->isEmpty())
+        *problem = text;
+}
+
 } // namespace
 
-bool TakeToDestination(StatandConfig &model, Hublink &link, const TakeRequest &request)
+QString unaddressableText(const char *what, int number)
+{
+    if (number <= kHublinkMaxWireNumberOnLink)
+        return QString();
+    return QString::fromLatin1(what) + QLatin1Char(' ') + QString::number(number)
+        + QStringLiteral(" cannot be addressed on this link.");
+}
+
+bool TakeToDestination(StatandConfig &model, Hublink &link, const TakeRequest &request, QString *problem)
 {
     const int dest = request.destination;
     if (!model.isValidDestination(dest) || model.Locked(dest))
         return false;
     for (int l = 0; l < model.levelCount(); ++l) {
         const int16_t src = requestSource(request, l);
-        if (model.SourceOnLevel(src, l) && model.DestinationOnLevel(dest, l))
-            model.SetStatus(l, dest, DestinationStatus { 0, src });
+        if (!model.SourceOnLevel(src, l) || !model.DestinationOnLevel(dest, l))
+            continue;
+        // What cannot be sent is not shown as taken: the row keeps what the
+        // controller last reported. The simulator sends nothing and shows all.
+        if (!model.simulator()) {
+            const int16_t output = model.DestinationNumber(dest, l);
+            const int16_t input = model.SourceNumber(src, l);
+            if (!onWire(output)) {
+                noteProblem(problem, unaddressableText("Output", output + 1));
+                continue;
+            }
+            if (!onWire(input)) {
+                noteProblem(problem, unaddressableText("Input", input + 1));
+                continue;
+            }
+        }
+        model.SetStatus(l, dest, DestinationStatus { 0, src });
     }
     if (!model.simulator())
         SendTakeCommands(model, link, request);
@@ -47,14 +82,17 @@ void SendTakeCommands(const StatandConfig &model, Hublink &link, const TakeReque
             continue;
         const ControllerRecord &ctl = model.controller(c);
         const int16_t output = model.DestinationNumber(dest, i);
+        if (!onWire(output))
+            continue;
         std::vector<int16_t> inputs(static_cast<size_t>(std::max<int16_t>(ctl.numLevels, 0)), -1);
         // A level numbered beyond its controller's width cannot be addressed
         // in the command: it is left out rather than written past the list.
         const auto place = [&](int level) -> bool {
             const int16_t n = model.level(level).levelNumber;
-            if (n < 0 || n >= ctl.numLevels)
+            const int16_t input = model.SourceNumber(requestSource(request, level), level);
+            if (n < 0 || n >= ctl.numLevels || !onWire(input))
                 return false;
-            inputs[static_cast<size_t>(n)] = model.SourceNumber(requestSource(request, level), level);
+            inputs[static_cast<size_t>(n)] = input;
             return true;
         };
         bool any = place(i);
@@ -71,10 +109,12 @@ void SendTakeCommands(const StatandConfig &model, Hublink &link, const TakeReque
     }
 }
 
-void SetDestinationLock(StatandConfig &model, Hublink &link, int destination, bool state, bool localLock)
+void SetDestinationLock(
+    StatandConfig &model, Hublink &link, int destination, bool state, bool localLock, QString *problem)
 {
     if (!model.isValidDestination(destination))
         return;
+    bool unsent = false;
     if (!model.simulator() && !localLock) {
         const int levels = model.levelCount();
         std::vector<bool> done(static_cast<size_t>(levels), false);
@@ -97,6 +137,11 @@ void SetDestinationLock(StatandConfig &model, Hublink &link, int destination, bo
                     outputs.push_back(out);
             }
             for (int16_t out : outputs) {
+                if (!onWire(out)) {
+                    unsent = true;
+                    noteProblem(problem, unaddressableText("Output", out + 1));
+                    continue;
+                }
                 // The element past the last output is a spare; outputs the
                 // reply does not cover read as unlocked.
                 const bool current = static_cast<size_t>(out) + 1 < table.size() && table[static_cast<size_t>(out)];
@@ -105,7 +150,8 @@ void SetDestinationLock(StatandConfig &model, Hublink &link, int destination, bo
             }
         }
     }
-    model.SetLocked(destination, state);
+    if (!unsent)
+        model.SetLocked(destination, state);
 }
 
 // ---------------------------------------------------------------- key actions
@@ -130,6 +176,7 @@ TakeRequest TakeAndLocks::takeRequestFor(int source) const
 
 KeyAction TakeAndLocks::btnSource_Click(int Index)
 {
+    m_problem.clear();
     if (m_link.isCPUBusy())
         return KeyAction::Deferred;
     const int source = m_banks.sourceOnKey(Index);
@@ -140,7 +187,7 @@ KeyAction TakeAndLocks::btnSource_Click(int Index)
     TakeRequest request = takeRequestFor(source);
     for (int16_t dest : m_banks.selectedDestinations()) {
         request.destination = dest;
-        TakeToDestination(m_model, m_link, request);
+        TakeToDestination(m_model, m_link, request, &m_problem);
     }
     m_banks.UpdateAllStatus();
     if (m_gate)
@@ -150,12 +197,13 @@ KeyAction TakeAndLocks::btnSource_Click(int Index)
 
 KeyAction TakeAndLocks::setSelectedLocks(bool state)
 {
+    m_problem.clear();
     if (m_link.isCPUBusy())
         return KeyAction::Deferred;
     if (m_gate)
         m_gate->TurnOffTimer();
     for (int16_t dest : m_banks.selectedDestinations())
-        SetDestinationLock(m_model, m_link, dest, state, m_localLock);
+        SetDestinationLock(m_model, m_link, dest, state, m_localLock, &m_problem);
     m_banks.UpdateAllStatus();
     if (m_gate)
         m_gate->TurnOnTimer();

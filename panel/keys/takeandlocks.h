@@ -9,6 +9,8 @@
 #include "pollinggate.h"
 #include "statandconfig.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <vector>
 
@@ -25,16 +27,27 @@ struct TakeRequest {
 // Sets the status cells of every level where both the source and the
 // destination are present (flag 0), then, unless in simulator mode, sends the
 // take. A locked (or invalid) destination is left alone: false.
-bool TakeToDestination(StatandConfig &model, Hublink &link, const TakeRequest &request);
+// A level whose output or input number the link cannot carry (above 999) is
+// neither sent nor shown as taken: its cell keeps what the controller last
+// reported, and *problem (when given and still empty) says which number.
+bool TakeToDestination(StatandConfig &model, Hublink &link, const TakeRequest &request, QString *problem = nullptr);
 
 // One CPUHCmd per controller and output number: levels of one controller on
-// which the destination has the same output go in one command.
+// which the destination has the same output go in one command. Outputs and
+// inputs the link cannot carry are left out.
 void SendTakeCommands(const StatandConfig &model, Hublink &link, const TakeRequest &request);
 
 // Locks or unlocks a destination. Unless in simulator or local-lock mode, each
 // controller carrying it is asked for its lock table and its lock is toggled
 // on each output whose state differs; then the lock table of the model is set.
-void SetDestinationLock(StatandConfig &model, Hublink &link, int destination, bool state, bool localLock);
+// An output the link cannot carry is not toggled; the model's lock then stays
+// as it was and *problem says why.
+void SetDestinationLock(
+    StatandConfig &model, Hublink &link, int destination, bool state, bool localLock, QString *problem = nullptr);
+
+// "Output 1200 cannot be addressed on this link." (or "Input ...") when the
+// number (1-based) is above what a command can carry; "" otherwise.
+QString unaddressableText(const char *what, int number);
 
 enum class KeyAction {
     Done, // carried out
@@ -59,6 +72,10 @@ public:
     // The request a source key builds: the key's source on every active level.
     TakeRequest takeRequestFor(int source) const;
 
+    // Why part of the last key action could not be sent ("" when all of it
+    // went out): the window tells the operator once per action.
+    QString problem() const { return m_problem; }
+
 private:
     KeyAction setSelectedLocks(bool state);
 
@@ -67,6 +84,7 @@ private:
     KeyBanks &m_banks;
     PollingGate *m_gate;
     bool m_localLock = false;
+    QString m_problem;
 };
 
 } // namespace exel

@@ -39,20 +39,25 @@ void ConnectionBook::LoadConnections()
 
 void ConnectionBook::writeConnections()
 {
+    // The whole book goes in one write: removing the old list and storing
+    // the new one separately would lose every entry to an interruption
+    // between the two.
+    std::vector<SettingsStore::Change> changes;
     for (int i = 0; m_settings.hasSetting(kAppName, kVarsSection, key("ModConnect", i)); ++i) {
-        m_settings.DeleteSetting(kAppName, kVarsSection, key("ModConnect", i));
-        m_settings.DeleteSetting(kAppName, kVarsSection, key("ModPhone", i));
+        changes.push_back({ key("ModConnect", i), std::nullopt });
+        changes.push_back({ key("ModPhone", i), std::nullopt });
     }
-    m_settings.DeleteSetting(kAppName, kVarsSection, QStringLiteral("ModLastConnect"));
-    m_settings.DeleteSetting(kAppName, kVarsSection, QStringLiteral("ModLastPhone"));
+    changes.push_back({ QStringLiteral("ModLastConnect"), std::nullopt });
+    changes.push_back({ QStringLiteral("ModLastPhone"), std::nullopt });
     if (m_selected >= 0) {
-        m_settings.SaveSetting(kAppName, kVarsSection, QStringLiteral("ModLastConnect"), m_names[m_selected]);
-        m_settings.SaveSetting(kAppName, kVarsSection, QStringLiteral("ModLastPhone"), m_phones[m_selected]);
+        changes.push_back({ QStringLiteral("ModLastConnect"), m_names[m_selected] });
+        changes.push_back({ QStringLiteral("ModLastPhone"), m_phones[m_selected] });
     }
     for (int i = 0; i < m_names.size(); ++i) {
-        m_settings.SaveSetting(kAppName, kVarsSection, key("ModConnect", i), m_names[i]);
-        m_settings.SaveSetting(kAppName, kVarsSection, key("ModPhone", i), m_phones[i]);
+        changes.push_back({ key("ModConnect", i), m_names[i] });
+        changes.push_back({ key("ModPhone", i), m_phones[i] });
     }
+    m_settings.SaveSettings(kAppName, kVarsSection, changes);
 }
 
 QString ConnectionBook::ShowPhoneNumber() const

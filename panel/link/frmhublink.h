@@ -5,6 +5,7 @@
 #include "hublinkcore.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QWidget>
 
 class QComboBox;
@@ -50,7 +51,8 @@ private:
     Dialogs &m_dialogs;
     QWidget *m_comm = nullptr;
     QComboBox *m_modemCombo = nullptr;
-    frmModemStat *m_modemStat = nullptr;
+    // Parented to the main window, which may go first.
+    QPointer<frmModemStat> m_modemStat;
     std::unique_ptr<HublinkCore> m_core;
 };
 

@@ -10,13 +10,19 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <utility>
 
 namespace exel {
 
 bool HublinkCore::connectRequested = false;
 
+static_assert(kHublinkMaxWireNumberOnLink == kHublinkMaxWireNumber, "the panel's logic and the protocol agree");
+
 namespace {
 constexpr int kNoResponseLimit = 3;
+// Unanswered questions remembered for the late-answer check; the controller
+// answers in order, so only the last few can still be answered.
+constexpr qsizetype kMaxUnanswered = 4;
 // Longest single pause of the wait loop; the control's own wait returns as
 // soon as input arrives, so this only bounds how stale the clock reading gets.
 constexpr int64_t kWaitSliceMs = 50;
@@ -40,7 +46,75 @@ HublinkCore::HublinkCore(QObject *comm, SettingsStore &settings, Dialogs &dialog
     }
 }
 
+// Marks the link busy for the lifetime of one of its methods. Every wait of
+// the link lets window events run; the busy state is what keeps those events
+// from starting another command, a dial or an unload of the link meanwhile.
+class HublinkCore::BusyScope {
+public:
+    explicit BusyScope(HublinkCore &core)
+        : m_core(&core)
+    {
+        ++core.m_busyDepth;
+    }
+    ~BusyScope()
+    {
+        // The link may have been deleted by an owner that did not wait for it;
+        // then there is nothing left to mark.
+        if (!m_core)
+            return;
+        // The tasks run from the event loop, once this method has returned;
+        // they are posted to the application, not to the link, since a task
+        // may delete the link.
+        if (--m_core->m_busyDepth == 0 && !m_core->m_idleTasks.empty())
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [core = m_core] {
+                    if (core)
+                        core->runIdleTasks();
+                },
+                Qt::QueuedConnection);
+    }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+    // False once the link was deleted during a wait: the caller must return
+    // at once without touching it.
+    bool alive() const { return !m_core.isNull(); }
+
+private:
+    QPointer<HublinkCore> m_core;
+};
+
 HublinkCore::~HublinkCore() = default;
+
+void HublinkCore::whenIdle(std::function<void()> task)
+{
+    if (!task)
+        return;
+    if (m_busyDepth == 0) {
+        task();
+        return;
+    }
+    m_idleTasks.push_back(std::move(task));
+}
+
+void HublinkCore::runIdleTasks()
+{
+    // Busy again before the queued call came: the end of that call queues it anew.
+    if (m_busyDepth > 0 || m_idleTasks.empty())
+        return;
+    // A task may delete the link: nothing of it is touched after the first one runs.
+    const std::vector<std::function<void()>> tasks = std::exchange(m_idleTasks, {});
+    for (const auto &task : tasks)
+        task();
+}
+
+void HublinkCore::setOffline(bool on)
+{
+    if (m_offline == on)
+        return;
+    m_offline = on;
+    emit offlineChanged(on);
+}
 
 void HublinkCore::onRuntimeError(int number, const QString &description)
 {
@@ -75,8 +149,8 @@ void HublinkCore::portError(const ErrorInfo &error)
 {
     m_dialogs.message(QStringLiteral("Serial COM Port Error.\n") + errorLines(error), MsgIcon::Exclamation);
     m_linkEnabled = false;
-    m_offline = true;
     m_portError = true;
+    setOffline(true);
 }
 
 void HublinkCore::OpenLink()
@@ -102,8 +176,9 @@ void HublinkCore::OpenLink()
         m_simulator = false;
     }
     emit simulatorChanged(m_simulator);
-    m_offline = false;
+    setOffline(false);
     m_noResponse = 0;
+    m_unanswered.clear();
     m_linkEnabled = true;
 
     if (m_port >= 1 && m_port <= 4) {
@@ -119,17 +194,17 @@ void HublinkCore::OpenLink()
         }
         if (!getMember("PortOpen").toBool()) {
             // The control knows which device it tried and why it failed; the
-            // operator gets that on the line after the fixed text.
+            // operator gets that as the box's detail, under the fixed text.
             QString reason;
             if (m_comm && m_comm->metaObject()->indexOfMethod("lastOpenError()") >= 0)
                 QMetaObject::invokeMethod(m_comm, "lastOpenError", Qt::DirectConnection, Q_RETURN_ARG(QString, reason));
             m_openProblem = reason;
-            m_dialogs.message(QStringLiteral("Serial COM Port Error.\nUnable to open COM")
-                                  + getMember("CommPort").toString() + (reason.isEmpty() ? QString() : QLatin1Char('\n') + reason),
-                              MsgIcon::Exclamation);
+            m_dialogs.messageBoxWithDetail(
+                QStringLiteral("Serial COM Port Error.\nUnable to open COM") + getMember("CommPort").toString(), reason,
+                MsgButtons::Ok, MsgIcon::Exclamation, QString());
             m_linkEnabled = false;
-            m_offline = true;
             m_portError = true;
+            setOffline(true);
         }
     }
 }
@@ -165,33 +240,33 @@ void HublinkCore::waitForInput(int64_t ms)
     QThread::msleep(static_cast<unsigned long>(ms));
 }
 
+bool HublinkCore::lateAnswer(const QString &command, const HublinkAnswer &answer) const
+{
+    return answer.good() && HublinkLateAnswer(command, answer.body, m_unanswered);
+}
+
 QString HublinkCore::SendHublinkCmd(const QString &strCmd, float &sglTimeout)
 {
     if (sglTimeout <= 0)
         sglTimeout = kHublinkDefaultTimeout;
-    // A command is never sent while another one waits for its answer: the
-    // wait lets other events run, and a caller that ignored isCPUBusy must not
-    // interleave two conversations on the line.
-    if (m_busy)
+    // A command is never sent while another wait of the link runs (an answer,
+    // a dial, a hang-up): those waits let other events run, and a caller that
+    // ignored isCPUBusy must not interleave two conversations on the line.
+    if (isCPUBusy())
         return QString();
-    m_busy = true;
+    BusyScope busy(*this);
     QString result;
 
-    auto finish = [&] {
-        m_busy = false;
-        return result;
-    };
-
     if (!m_linkEnabled)
-        return finish();
+        return result;
     if (m_modemState == ModemDisconnected) {
         ConnectModem();
-        if (m_modemState == ModemDisconnected)
-            return finish();
+        if (!busy.alive() || m_modemState == ModemDisconnected)
+            return result;
     }
     const QString line = HublinkFrame(strCmd);
     if (m_port < 1 || m_port > 4)
-        return finish();
+        return result;
 
     setMember("InBufferCount", 0);
     setMember("Output", line);
@@ -199,27 +274,33 @@ QString HublinkCore::SendHublinkCmd(const QString &strCmd, float &sglTimeout)
     const int64_t timeoutMs = static_cast<int64_t>(static_cast<double>(sglTimeout) * 1000.0);
     const int64_t start = m_clock.nowMs();
     HublinkReceiveBuffer received;
+    bool answered = false;
 
     for (;;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (!busy.alive())
+            return QString();
         if (!m_comm)
             break;
         if (getMember("InBufferCount").toInt() != 0) {
             bool complete = received.append(getMember("ComInput").toString());
-            // A late answer to an earlier question is not this one's: it is
-            // dropped and the wait goes on, so answers never slip one place.
-            while (complete && received.answer().good() && !HublinkAnswerFits(strCmd, received.answer().body)) {
+            // The late answer to an earlier, unanswered question is not this
+            // one's: it is dropped and the wait goes on, so answers never slip
+            // one place.
+            while (complete && lateAnswer(strCmd, received.answer())) {
                 received.dropFirstLine();
                 complete = received.hasLineEnd();
             }
             if (complete) {
                 const HublinkAnswer answer = received.answer();
+                // A garbled answer is still this question's: nothing more will come for it.
+                answered = true;
                 if (answer.good()) {
                     result = answer.body;
                     if (m_noResponse > 0)
                         --m_noResponse;
                     if (m_offline && m_noResponse == 0)
-                        m_offline = false;
+                        setOffline(false);
                 }
                 break;
             }
@@ -233,14 +314,29 @@ QString HublinkCore::SendHublinkCmd(const QString &strCmd, float &sglTimeout)
                 break;
             setMember("OutBufferCount", 0);
             setMember("InBufferCount", 0);
-            m_offline = true;
+            // The window shows the offline state before the box holds it up.
+            setOffline(true);
+            if (!busy.alive())
+                return QString();
             m_dialogs.messageBox(QStringLiteral("No Response from Controller."), MsgButtons::OkCancel,
                                  MsgIcon::Exclamation, QString());
+            // The box waits for the operator with window events running.
+            if (!busy.alive())
+                return QString();
             break;
         }
         waitForInput(start + timeoutMs - now);
+        if (!busy.alive())
+            return QString();
     }
-    return finish();
+    if (answered) {
+        m_unanswered.clear();
+    } else {
+        m_unanswered.append(strCmd);
+        if (m_unanswered.size() > kMaxUnanswered)
+            m_unanswered.removeFirst();
+    }
+    return result;
 }
 
 int HublinkCore::CPUYCmd(int16_t intID, int16_t intDst, std::vector<int16_t> &intSrc, std::vector<bool> &bolErr)
@@ -312,9 +408,30 @@ QString HublinkCore::getDescriptionString() const
 
 void HublinkCore::ConnectModem()
 {
+    // One dial at a time: a second request during the dial's waits (a command
+    // sent meanwhile, Call Remote again) must not open another connection book
+    // over it.
+    if (m_connecting)
+        return;
+    BusyScope busy(*this);
+    m_connecting = true;
+    dialModem(busy);
+    if (busy.alive())
+        m_connecting = false;
+}
+
+void HublinkCore::dialModem(const BusyScope &busy)
+{
+    // Every wait below (the modal connection book, the engine's InitModem,
+    // Dial and HangUp) lets window events run: after each one the link is
+    // re-checked before it is touched again.
     connectRequested = false;
-    if (m_ui)
-        connectRequested = m_ui->showConnectionBook();
+    if (m_ui) {
+        const bool chosen = m_ui->showConnectionBook();
+        if (!busy.alive())
+            return;
+        connectRequested = chosen;
+    }
     if (m_modemState != ModemDisconnected || !connectRequested)
         return;
 
@@ -338,11 +455,18 @@ void HublinkCore::ConnectModem()
     bolModemStatFlag = true;
     if (m_ui)
         m_ui->showModemStatus(QStringLiteral("Initializing Modem..."));
-    if (getMember("InitModem").toBool() && bolModemStatFlag) {
+    const bool initialised = getMember("InitModem").toBool();
+    if (!busy.alive())
+        return;
+    if (initialised && bolModemStatFlag) {
         if (m_ui)
             m_ui->setModemStatus(QStringLiteral("Dialing ") + number + QStringLiteral("..."));
         setMember("Dial", number);
+        if (!busy.alive())
+            return;
         const QVariant dial = getMember("Dial");
+        if (!busy.alive())
+            return;
         bool ok;
         if (dial.typeId() == QMetaType::QString) {
             const QString text = dial.toString();
@@ -356,6 +480,8 @@ void HublinkCore::ConnectModem()
             m_modemState = ModemConnected;
         } else {
             getMember("HangUp");
+            if (!busy.alive())
+                return;
         }
     } else {
         m_dialogs.message(QStringLiteral("Cannot Initialize the modem!"));
@@ -381,16 +507,20 @@ void HublinkCore::disconnectModem()
 {
     if (m_modemState != ModemConnected)
         return;
+    BusyScope busy(*this);
     getMember("HangUp");
+    // The hang-up waits for the modem with window events running.
+    if (!busy.alive())
+        return;
     m_modemState = ModemDisconnected;
-    m_offline = true;
+    setOffline(true);
 }
 
 void HublinkCore::comHublink_CarrierChanged()
 {
     if (m_modemState == ModemConnected && !getMember("CDHolding").toBool()) {
-        m_offline = true;
         m_modemState = ModemDisconnected;
+        setOffline(true);
         m_dialogs.message(QStringLiteral("Modem Has gone Offline"));
     }
 }

@@ -8,11 +8,15 @@
 #include "dialogs.h"
 #include "errorinfo.h"
 #include "hublink.h"
+#include "hublinkprotocol.h"
 #include "settingsstore.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+
+#include <functional>
+#include <vector>
 
 namespace exel {
 
@@ -58,7 +62,11 @@ public:
     QString CPULCmd(int16_t intID, int16_t intDst) override;
     bool isComError() const override { return m_portError; }
     bool isComOffline() const override { return m_offline; }
-    bool isCPUBusy() const override { return m_busy; }
+    // True while any method of the link waits: for an answer, or inside the
+    // engine's modem initialisation, dial or hang-up, or the connection book.
+    // Those waits let window events run; callers must not start another
+    // command, dial or settings change then, nor delete the link.
+    bool isCPUBusy() const override { return m_busyDepth > 0; }
     bool isHublinkConnected() const override { return m_modemState != ModemDisconnected; }
     QString getDescriptionString() const override;
     void ConnectModem() override;
@@ -70,6 +78,15 @@ public:
     void cancelModemStat();
     // Fills a list widget with the modem names through the control.
     void LoadModemData(QObject *lstTarget);
+
+    // Runs task once no method of the link is on the stack: at once when the
+    // link is idle, otherwise from the event loop after the outermost call has
+    // returned. The task may delete the link (its owner's deferred unload).
+    void whenIdle(std::function<void()> task);
+
+    // Commands that went unanswered since the last good answer: their answers
+    // may still arrive while a later question waits.
+    const QStringList &unansweredCommands() const { return m_unanswered; }
 
     // True while a modem dial may proceed; cleared by the modem status dialog's Cancel.
     bool bolModemStatFlag = false;
@@ -91,20 +108,30 @@ signals:
     void simulatorChanged(bool on);
     // A command line went out (for traces and tests).
     void commandSent(const QString &line);
+    // The offline flag changed. Emitted before the "No Response from
+    // Controller." box opens, so a window can show the state first.
+    void offlineChanged(bool offline);
 
 public slots:
     void comHublink_CarrierChanged();
 
 private slots:
     void onRuntimeError(int number, const QString &description);
+    void runIdleTasks();
 
 private:
+    class BusyScope;
+    friend class BusyScope;
+
     // Member access by name. A run-time error the control reports while the
     // member runs is returned (number 0: none).
     ErrorInfo setMember(const char *name, const QVariant &value);
     QVariant getMember(const char *name, ErrorInfo *error = nullptr);
     void portError(const ErrorInfo &error);
     void waitForInput(int64_t ms);
+    void setOffline(bool on);
+    void dialModem(const BusyScope &busy);
+    bool lateAnswer(const QString &command, const HublinkAnswer &answer) const;
 
     QPointer<QObject> m_comm;
     SettingsStore &m_settings;
@@ -118,8 +145,11 @@ private:
     int16_t m_noResponse = 0;
     bool m_offline = false;
     bool m_portError = false;
-    bool m_busy = false;
+    int m_busyDepth = 0;
+    bool m_connecting = false;
     bool m_simulator = false;
+    QStringList m_unanswered;
+    std::vector<std::function<void()>> m_idleTasks;
     ErrorInfo m_lastRuntimeError;
     QString m_openProblem;
 };

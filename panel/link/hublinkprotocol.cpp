@@ -151,23 +151,47 @@ void HublinkReceiveBuffer::dropFirstLine()
     m_lineEnd = lineEndAt(m_text, 0);
 }
 
+namespace {
+// The command letters after the address prefix.
+QStringView commandLetters(QStringView command)
+{
+    qsizetype p = 0;
+    while (p < command.size() && command[p].isDigit())
+        ++p;
+    return command.sliced(p);
+}
+
+// The output a status question asks about, as it is echoed ("" for any other command).
+QStringView statusEcho(QStringView command)
+{
+    const QStringView cmd = commandLetters(command);
+    if (!cmd.startsWith(u'Y'))
+        return {};
+    return cmd.sliced(1).first(std::min<qsizetype>(3, cmd.size() - 1));
+}
+} // namespace
+
 bool HublinkAnswerFits(QStringView command, QStringView body)
 {
     if (body.size() <= 4)
         return true;
-    qsizetype p = 0;
-    while (p < command.size() && command[p].isDigit())
-        ++p;
-    const QStringView cmd = command.sliced(p);
-    if (cmd.startsWith(u'Y'))
-        return body.startsWith(cmd.sliced(1).first(std::min<qsizetype>(3, cmd.size() - 1)));
-    if (cmd.startsWith(u"WS"))
-        return std::all_of(body.begin(), body.end(), [](QChar c) { return c == u'0' || c == u'1'; });
-    if (cmd.startsWith(u'H') || cmd.startsWith(u'L'))
-        return false;
-    if (cmd.startsWith(u'K'))
-        return body.startsWith(u'K');
+    if (commandLetters(command).startsWith(u'Y'))
+        return body.startsWith(statusEcho(command));
     return true;
+}
+
+bool HublinkLateAnswer(QStringView command, QStringView body, const QStringList &unanswered)
+{
+    if (!HublinkAnswerFits(command, body))
+        return true;
+    if (body.size() <= 4 || commandLetters(command).startsWith(u'Y'))
+        return false;
+    for (const QString &earlier : unanswered) {
+        const QStringView echo = statusEcho(earlier);
+        if (!echo.isEmpty() && body.startsWith(echo))
+            return true;
+    }
+    return false;
 }
 
 HublinkAnswer HublinkReceiveBuffer::answer() const

@@ -6,6 +6,7 @@
 #include "errorinfo.h"
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <cstdint>
@@ -78,14 +79,23 @@ private:
 };
 
 // Whether a good answer can be the answer to command (its text as sent,
-// address prefix included, without checksum). An answer that comes after its
-// question timed out arrives while the next question waits; it is told apart
-// by its shape: a status answer echoes the output asked about, a lock table
-// holds only '0' and '1', a take or lock change is answered by one
-// character, a configuration query by a "K" record. Short answers (four
-// characters or fewer) carry nothing to match and always fit, as does the
-// answer to any other command.
+// address prefix included, without checksum), by what the protocol defines of
+// the answer: a status answer echoes the output asked about. Every other
+// answer fits whatever characters it holds (a lock table marks a lock with any
+// character but "0"; take, lock and query answers are the controller's own),
+// and so do short answers (four characters or fewer), which carry nothing to
+// match.
 bool HublinkAnswerFits(QStringView command, QStringView body);
+
+// Whether a good answer that arrived while command waits is the late answer
+// to an earlier question rather than this one's. Only a question that went
+// unanswered can still be answered late (unanswered: their command texts, as
+// sent); the controller answers in order, so the late answer comes first. It
+// is told apart by the protocol: an answer that does not fit command, or a
+// status answer (longer than four characters) that echoes the output of an
+// unanswered status question while command is not a status question for that
+// output.
+bool HublinkLateAnswer(QStringView command, QStringView body, const QStringList &unanswered);
 
 // A command text built for the wire, or the reason it cannot be sent.
 struct HublinkCommand {

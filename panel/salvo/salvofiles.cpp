@@ -60,9 +60,24 @@ bool isValidSalvoName(const QString &name)
     return true;
 }
 
+bool isUsableSalvoName(const QString &name, const QString &folder)
+{
+    return isValidSalvoName(name) || (!name.isEmpty() && listSalvoNames(folder).contains(name));
+}
+
 QString salvoPath(const QString &folder, const QString &name)
 {
-    return folder + QLatin1Char('/') + name + QStringLiteral(".PRE");
+    const QString upper = folder + QLatin1Char('/') + name + QStringLiteral(".PRE");
+    if (QFileInfo(upper).isFile())
+        return upper;
+    // File names are case-sensitive here: the listing shows "night.pre" as
+    // "night", and firing, deleting or saving it must use that file, not
+    // look for (or make) a second "night.PRE".
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files, QDir::Name);
+    for (const QFileInfo &f : files)
+        if (f.completeBaseName() == name && f.suffix().compare(QLatin1String("PRE"), Qt::CaseInsensitive) == 0)
+            return f.filePath();
+    return upper;
 }
 
 QStringList listSalvoNames(const QString &folder)
@@ -160,7 +175,7 @@ bool DoPresetSave(const QString &name, const SalvoTable &table, const QString &f
                   Dialogs &dialogs)
 {
     // The name becomes a path: the same rule as delete keeps it inside the folder.
-    if (!isValidSalvoName(name)) {
+    if (!isUsableSalvoName(name, folder)) {
         dialogs.messageBox(QStringLiteral("Invalid Salvo Name"), MsgButtons::Ok, MsgIcon::Exclamation, kSaveTitle);
         return false;
     }
@@ -189,7 +204,7 @@ void DoPresetDelete(const QString &name, const QString &folder, Dialogs &dialogs
 }
 
 void TakeSalvoRows(const SalvoTable &table, int firstRow, int firstColumn, int lastRow, int lastColumn,
-                   StatandConfig &model, Hublink &link)
+    StatandConfig &model, Hublink &link, QString *problem)
 {
     if (firstColumn == 0)
         firstColumn = 1;
@@ -216,12 +231,12 @@ void TakeSalvoRows(const SalvoTable &table, int firstRow, int firstColumn, int l
                 any = true;
         }
         if (any)
-            TakeToDestination(model, link, request);
+            TakeToDestination(model, link, request, problem);
     }
 }
 
 KeyAction FireSalvo(const QString &name, const QString &folder, StatandConfig &model, Hublink &link, PollingGate *gate,
-                    Dialogs &dialogs)
+    Dialogs &dialogs, QString *problem)
 {
     if (link.isCPUBusy())
         return KeyAction::Deferred;
@@ -231,13 +246,13 @@ KeyAction FireSalvo(const QString &name, const QString &folder, StatandConfig &m
         SalvoTable table;
         // A name from the list is a file of the folder; anything else is refused
         // before it becomes a path.
-        if (!isValidSalvoName(name) || !LoadPresetFile(salvoPath(folder, name), model, table)) {
+        if (!isUsableSalvoName(name, folder) || !LoadPresetFile(salvoPath(folder, name), model, table)) {
             dialogs.messageBox(QStringLiteral("Cannot Fire Salvo ") + name + QStringLiteral(".  File Format Error!"),
                                MsgButtons::Ok, MsgIcon::None, QString());
         } else if (dialogs.messageBox(QStringLiteral("Taking Salvo ") + name + QStringLiteral("\nAre you Sure?"),
-                                      MsgButtons::OkCancel, MsgIcon::Exclamation, QString())
-                   == MsgAnswer::Ok) {
-            TakeSalvoRows(table, 0, 1, model.destinationCount() - 1, model.levelCount(), model, link);
+                       MsgButtons::OkCancel, MsgIcon::Exclamation, QString())
+            == MsgAnswer::Ok) {
+            TakeSalvoRows(table, 0, 1, model.destinationCount() - 1, model.levelCount(), model, link, problem);
         }
     }
     if (gate)

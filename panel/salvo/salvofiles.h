@@ -38,7 +38,14 @@ struct SalvoTable {
 // none of \ / " ? * < > | : . (so it can never leave the salvo folder).
 bool isValidSalvoName(const QString &name);
 
-// folder + "/" + name + ".PRE".
+// A name that may be loaded, fired or saved: a valid name, or one the folder
+// already holds (a file named by hand may be longer than the rule allows; it
+// is still a file of that folder).
+bool isUsableSalvoName(const QString &name, const QString &folder);
+
+// The file of salvo name in folder: the listed file whatever the case of its
+// extension ("night.pre" is salvo "night"), else folder + "/" + name + ".PRE"
+// for a new one.
 QString salvoPath(const QString &folder, const QString &name);
 
 // The salvos of a folder: every "*.PRE" file (any case of the extension),
@@ -68,12 +75,13 @@ bool DoPresetSave(const QString &name, const SalvoTable &table, const QString &f
 void DoPresetDelete(const QString &name, const QString &folder, Dialogs &dialogs);
 
 // Takes the routes of a block of the table, destination by destination.
+// *problem (when given) gets the first route the link could not carry.
 void TakeSalvoRows(const SalvoTable &table, int firstRow, int firstColumn, int lastRow, int lastColumn,
-                   StatandConfig &model, Hublink &link);
+    StatandConfig &model, Hublink &link, QString *problem = nullptr);
 
 // The main window's salvo fire: loads the named salvo, asks for confirmation
 // and takes every route. Deferred while the link is busy.
-KeyAction FireSalvo(const QString &name, const QString &folder, StatandConfig &model, Hublink &link,
-                    PollingGate *gate, Dialogs &dialogs);
+KeyAction FireSalvo(const QString &name, const QString &folder, StatandConfig &model, Hublink &link, PollingGate *gate,
+    Dialogs &dialogs, QString *problem = nullptr);
 
 } // namespace exel

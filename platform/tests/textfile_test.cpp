@@ -18,6 +18,28 @@ TEST(TextFile, everyLineEndStyleSplitsLines)
     EXPECT_EQ(lines, (QStringList{"a", "b", "c", "d", "", "e"}));
 }
 
+TEST(TextFile, viewsOfTheWholeTextFollowTheSameLineRules)
+{
+    const QString path = test::tempHome() + QStringLiteral("/views.txt");
+    ASSERT_TRUE(test::writeFile(path, QByteArray("a\r\nb\nc\rd\r\n\r\n\xe9", 13)));
+    QString text;
+    std::vector<QStringView> views;
+    ErrorInfo err;
+    ASSERT_TRUE(readTextView(path, text, views, err));
+    QStringList lines;
+    for (QStringView v : views)
+        lines << v.toString();
+    EXPECT_EQ(lines, (QStringList{"a", "b", "c", "d", "", QString(QChar(0xe9))}));
+    QStringList viaLines;
+    ASSERT_TRUE(readTextLines(path, viaLines, err));
+    EXPECT_EQ(viaLines, lines);
+    // A failed read leaves nothing behind from an earlier one.
+    EXPECT_FALSE(readTextView(test::tempHome() + QStringLiteral("/nope.cfg"), text, views, err));
+    EXPECT_EQ(err.number, ENOENT);
+    EXPECT_TRUE(views.empty());
+    EXPECT_TRUE(text.isEmpty());
+}
+
 TEST(TextFile, bytesOutsideAsciiSurviveAsLatin1)
 {
     const QString path = test::tempHome() + QStringLiteral("/latin.txt");

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 
 #include <thread>
+#include <vector>
 
 using namespace enginetest;
 
@@ -255,6 +256,40 @@ TEST_F(PtyTest, lineInputWithZeroTimeOutReturnsAtOnceAndBufferLimitsTheLine)
     SetInputTimeOut(h, 500);
     EXPECT_EQ(GetLineInput(h, line, sizeof line), 3);
     EXPECT_STREQ(line, "abc");
+}
+
+TEST_F(PtyTest, longLinesAreTakenWholeAndWhatFollowsTheirEndStaysQueued)
+{
+    // Lines longer than one piece of input: line feeds and NULs inside them
+    // dropped, every byte echoed once, and neither the next line nor the
+    // bytes past a full buffer consumed.
+    FrozenTime time;
+    open();
+    SetInputTimeOut(h, 1000);
+    SetNullDiscard(h, 1);
+    SetInputEcho(h, 1);
+    std::string line;
+    for (int i = 0; i < 1500; ++i)
+        line += char('a' + i % 26);
+    std::string sent = line.substr(0, 700) + "\n" + std::string(1, '\0') + line.substr(700) + "\r\nnext\r";
+    pty.send(sent);
+    ASSERT_TRUE(waitQueued(h, int32_t(sent.size())));
+    std::vector<char> buf(4096);
+    EXPECT_EQ(GetLineInput(h, buf.data(), int32_t(buf.size())), 1500);
+    EXPECT_EQ(std::string(buf.data()), line);
+    EXPECT_EQ(GetInBufferCount(h), 6); // "\nnext\r"
+    std::vector<char> term(4096);
+    GetTerminalContents(h, term.data(), int32_t(term.size()));
+    EXPECT_EQ(std::string(term.data()), line.substr(0, 700) + "\n" + line.substr(700) + "\r");
+    EXPECT_EQ(GetLineInput(h, buf.data(), int32_t(buf.size())), 4);
+    EXPECT_STREQ(buf.data(), "next");
+    // A buffer shorter than the line takes only what it can hold.
+    pty.send(line + "\r");
+    ASSERT_TRUE(waitQueued(h, 1501));
+    char small[600];
+    EXPECT_EQ(GetLineInput(h, small, sizeof small), 599);
+    EXPECT_EQ(std::string(small), line.substr(0, 599));
+    EXPECT_EQ(GetInBufferCount(h), 1501 - 599);
 }
 
 TEST_F(PtyTest, lookUpMatchesIgnoringCaseAndFillsTheBuffer)

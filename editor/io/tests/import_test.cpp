@@ -71,6 +71,25 @@ TEST_F(Import, failures_showOneBoxAndLeaveTheDefault)
     }
 }
 
+TEST_F(Import, outputsInUse_areRefusedPerLevelDuringTheImportAndAfterIt)
+{
+    // A destination's output may not repeat on its level; sources and other
+    // levels may share numbers. The import keeps that check in memory, and
+    // the database's own check takes over again once it is done.
+    const QStringList base { "CTL,A,1,2", "LVL,VID,A,1,8,8", "LVL,AUD,A,2,8,8", "SRC,CAM1,VID,3", "DST,MON1,VID,3",
+        "DST,MON1,AUD,4", "DST,MON2,AUD,3" };
+    EXPECT_FALSE(m_io->LoadConfigurationFile(file("dup.cfg", base + QStringList { "DST,MON3,AUD,4" })));
+    EXPECT_EQ(m_dialogs.lastText(),
+        "Invalid Information in Configuration File\nDestination: MON3, Output for AUD level is not unique.");
+    EXPECT_TRUE(isDefault());
+    ASSERT_TRUE(m_io->LoadConfigurationFile(file("ok.cfg", base))) << m_io->lastFailure().toStdString();
+    EXPECT_EQ(m_db->Groups("DST").size(), 2);
+    QString message;
+    EXPECT_FALSE(m_db->AddRecordFromFile("DST", { "MON9", "3" }, message));
+    EXPECT_EQ(message, "Destination: MON9, Output for VID level is not unique.");
+    EXPECT_TRUE(m_db->AddRecordFromFile("DST", { "MON9", "5", "5" }, message)) << message.toStdString();
+}
+
 TEST_F(Import, laterVersion_asksAndCancelLeavesDefault)
 {
     const QStringList lines { "VER,9.03", "CTL,A,1,1" };

@@ -83,7 +83,8 @@ TEST(FirstRun, portThatWillNotOpenLeadsToTheSettingsDialogWithTheReasonAndTheSim
     EXPECT_TRUE(seen.simulatorFocused);
     // The operator saw the port error itself first, with the same reason.
     ASSERT_GE(p.dialogs.count(), 1);
-    const QString reason = p.dialogs.shown().front().text.section(QLatin1Char('\n'), 2);
+    EXPECT_EQ(p.dialogs.shown().front().text, QStringLiteral("Serial COM Port Error.\nUnable to open COM4"));
+    const QString reason = p.dialogs.shown().front().detail;
     EXPECT_FALSE(reason.isEmpty());
     EXPECT_TRUE(seen.info.startsWith(reason)) << seen.info.toStdString();
     // Cancel changed nothing: the port stays as it was.

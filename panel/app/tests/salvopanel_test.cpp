@@ -293,3 +293,61 @@ TEST(SalvoEditor, statusShowsTheLiveRoutesOfItsDestinations)
     EXPECT_EQ(ed->getPresetInfo().at(0, 1), f.model().FindSource(QStringLiteral("CAM2")));
     EXPECT_EQ(ed->grdPreset->item(0, 0)->text(), QStringLiteral("CAM2"));
 }
+
+// Guards against "Edit Salvos..." pressed again discarding the salvo being edited.
+TEST(SalvoEditor, pressedAgainWhileOpenItComesForwardWithItsSalvo)
+{
+    SalvoPanel p;
+    XelForm &f = p.start();
+    frmPreset *ed = p.editor();
+    ASSERT_TRUE(ed->isVisible());
+    ed->grdPreset->setRangeSelected(QTableWidgetSelectionRange(0, 0, 0, 1), true);
+    const int16_t cam2 = static_cast<int16_t>(f.model().FindSource(QStringLiteral("CAM2")));
+    ed->fillSelected(cam2);
+    f.btnPreset_Click();
+    EXPECT_EQ(f.findChildren<frmPreset *>().size(), 1);
+    EXPECT_EQ(ed->getPresetInfo().at(0, 1), cam2);
+    EXPECT_EQ(ed->getPresetInfo().at(0, 2), cam2);
+    EXPECT_EQ(ed->grdPreset->item(0, 0)->text(), QStringLiteral("CAM2"));
+
+    // Closed and opened again: a fresh salvo for the system shown.
+    ed->close();
+    f.btnPreset_Click();
+    EXPECT_TRUE(ed->isVisible());
+    EXPECT_EQ(ed->getPresetInfo().at(0, 1), -1);
+}
+
+// Guards against the name field cutting a listed name to 20 characters, so
+// that Save wrote a salvo other than the one chosen.
+TEST(SalvoEditor, aLongNameChosenInTheSaveListIsSavedUnderThatName)
+{
+    SalvoPanel p;
+    XelForm &f = p.start();
+    const QString longName = QStringLiteral("Evening News Opening Titles");
+    p.salvo(longName, { "MON2, CAM1, VID" });
+    frmPreset *ed = p.editor();
+    ed->grdPreset->setRangeSelected(QTableWidgetSelectionRange(0, 0, 0, 0), true);
+    ed->fillSelected(f.model().FindSource(QStringLiteral("VTR")));
+    QString typed;
+    QTimer::singleShot(0, [&] {
+        auto *dlg = qobject_cast<frmPreSv *>(QApplication::activeModalWidget());
+        if (!dlg)
+            return;
+        const QList<QListWidgetItem *> items = dlg->lstPreset->findItems(longName, Qt::MatchExactly);
+        if (items.isEmpty()) {
+            dlg->cmdCancel->click();
+            return;
+        }
+        dlg->lstPreset->setCurrentItem(items.front());
+        typed = dlg->txtPreset->text();
+        dlg->cmdOK->click();
+        if (dlg->isVisible())
+            dlg->cmdCancel->click();
+    });
+    ed->savePreset();
+    EXPECT_EQ(typed, longName);
+    EXPECT_EQ(p.dialogs.lastText(), QStringLiteral("File Exists.\nDo You wish to overwrite file?"));
+    EXPECT_EQ(test::readFile(p.folder + QLatin1Char('/') + longName + QStringLiteral(".PRE")),
+        QByteArray("MON1, VTR, VID\r\n"));
+    EXPECT_EQ(QDir(p.folder).entryList({ "*.PRE" }, QDir::Files).size(), 1) << "no second, shortened salvo";
+}

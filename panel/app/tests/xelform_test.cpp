@@ -2,9 +2,13 @@
 // their guards, the menus and their stored settings, the key banks as painted.
 #include "fakehublink.h"
 #include "panelfixture.h"
+#include "panelhost.h"
+#include "qtdialogs.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -135,8 +139,10 @@ TEST(XelFormStartUp, badLineStopsReadingAndKeepsWhatWasRead)
     p.setting(QStringLiteral("ConfigFile"), test::writeConfig(p.folder, QStringLiteral("BAD.CFG"), lines));
     XelForm &f = p.start();
     ASSERT_EQ(p.dialogs.count(), 1);
-    EXPECT_TRUE(p.dialogs.lastText().startsWith(QStringLiteral("Invalid Information in Configuration File")))
-        << p.dialogs.lastText().toStdString();
+    // The box reads the fixed sentence exactly; where and why are its detail.
+    EXPECT_EQ(p.dialogs.lastText(), QStringLiteral("Invalid Information in Configuration File"));
+    EXPECT_TRUE(p.dialogs.shown().front().detail.startsWith(QStringLiteral("Line 16: SRC,BROKEN")))
+        << p.dialogs.shown().front().detail.toStdString();
     EXPECT_EQ(p.dialogs.shown().front().title, QStringLiteral("File Open"));
     EXPECT_EQ(f.model().levelCount(), 4) << "the lines before the bad one stay loaded";
     EXPECT_GE(f.model().FindSource(QStringLiteral("SRC02")), 0);
@@ -540,4 +546,165 @@ TEST(XelFormKeys, statusRowsFollowTheModelAndTheLevelKeys)
     EXPECT_EQ(f.statusSource(1)->text(), QStringLiteral("SRC07"));
     EXPECT_TRUE(f.statusSource(1)->styleSheet().contains(QStringLiteral("#ff0000")));
     EXPECT_TRUE(f.statusSource(0)->styleSheet().contains(QStringLiteral("#000000")));
+}
+
+// ---------------------------------------------------------------- hardening
+
+// Guards against a file of comments only loading as the built-in default system.
+TEST(XelFormStartUp, fileWithoutRecordsLoadsAsAnEmptySystem)
+{
+    FakePanel p;
+    p.setting(QStringLiteral("ConfigFile"),
+        test::writeConfig(p.folder, QStringLiteral("EMPTY.CFG"), { "* nothing here yet", "", "* still nothing" }));
+    XelForm &f = p.start();
+    EXPECT_TRUE(p.dialogs.shown().empty()) << p.dialogs.lastText().toStdString();
+    EXPECT_EQ(f.systemCombo()->count(), 0);
+    EXPECT_EQ(f.model().levelCount(), 0);
+    EXPECT_EQ(f.model().sourceCount(), 0);
+    EXPECT_EQ(f.model().destinationCount(), 0);
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("32-Bit Xelvard - EMPTY: COM1 Online"));
+}
+
+// Guards against Timer2 running inside itself while one of its own boxes is up.
+TEST(XelFormTimers, timer2IsNeverNestedInsideItsOwnBox)
+{
+    FakePanel p;
+    XelForm &f = p.start();
+    QStringList bad = routerLines();
+    bad << QStringLiteral("SRC,BROKEN");
+    const QString badFile = test::writeConfig(p.folder, QStringLiteral("BAD.CFG"), bad);
+    const QString good = p.router();
+    p.dialogs.clear();
+    f.requestFile(badFile);
+    QStringList storedWhileShown;
+    bool nested = false;
+    p.dialogs.whileShown = [&](const ScriptedDialogs::Shown &) {
+        p.dialogs.whileShown = nullptr;
+        nested = f.inTimer2();
+        // What arrives while the box waits: another request, a Timer1 tick
+        // (which posts an immediate Timer2 call for a pending request) and
+        // Timer2's own beat.
+        f.requestFile(good);
+        p.link.busy = true;
+        f.btnSource_Click(1); // left for Timer2
+        p.link.busy = false;
+        f.Timer1_Timer();
+        QCoreApplication::processEvents();
+        f.Timer2_Timer();
+        storedWhileShown << p.setting(QStringLiteral("ConfigFile"));
+    };
+    f.Timer2_Timer();
+    EXPECT_TRUE(nested) << "the box came from Timer2";
+    EXPECT_EQ(storedWhileShown, QStringList { QString() }) << "nothing served inside the box";
+    EXPECT_EQ(p.dialogs.count(), 1);
+    EXPECT_EQ(p.setting(QStringLiteral("ConfigFile")), badFile);
+    EXPECT_FALSE(f.inTimer2());
+
+    f.Timer2_Timer(); // the next beat serves the file that waited
+    EXPECT_EQ(p.setting(QStringLiteral("ConfigFile")), good);
+    EXPECT_EQ(f.systemCombo()->currentText(), QStringLiteral("STUDIO"));
+}
+
+// Guards against Timer1 keeping a fixed period: the tick runs with the timer
+// stopped and re-arms it for a whole interval when it ends.
+TEST(XelFormTimers, timer1IsReArmedAtTheEndOfEachTick)
+{
+    FakePanel p;
+    XelForm &f = p.startWithRouter();
+    EXPECT_TRUE(f.timer1Armed());
+    std::vector<bool> armedDuringTick;
+    p.link.afterCall = [&](const FakeHublink::Call &c) {
+        if (c.kind == Kind::Y)
+            armedDuringTick.push_back(f.timer1Armed());
+    };
+    f.Timer1_Timer();
+    ASSERT_FALSE(armedDuringTick.empty());
+    EXPECT_EQ(std::count(armedDuringTick.begin(), armedDuringTick.end(), true), 0);
+    EXPECT_TRUE(f.timer1Armed());
+    EXPECT_EQ(f.timer1Interval(), 500);
+
+    p.link.offline = true;
+    f.Timer1_Timer();
+    EXPECT_TRUE(f.timer1Armed());
+    EXPECT_EQ(f.timer1Interval(), 2000);
+
+    EXPECT_TRUE(f.TurnOffTimer());
+    EXPECT_FALSE(f.timer1Armed());
+    f.Timer1_Timer(); // a stale tick of a stopped timer does nothing
+    EXPECT_FALSE(f.timer1Armed());
+    f.TurnOnTimer();
+    EXPECT_TRUE(f.timer1Armed());
+}
+
+// Guards against offline rows that look live: they are greyed and the
+// status panel says they hold the last known state.
+TEST(XelFormKeys, statusRowsShowTheLastKnownStateWhileOffline)
+{
+    FakePanel p;
+    XelForm &f = p.startWithRouter();
+    p.link.setReportedLevels(0, 3);
+    p.link.setCrosspoint(0, 0, 0, 4);
+    p.link.setCrosspoint(0, 0, 1, 6, true);
+    f.Timer1_Timer();
+    ASSERT_EQ(f.statusSource(0)->text(), QStringLiteral("SRC05"));
+    EXPECT_FALSE(f.statusStale());
+    EXPECT_TRUE(f.statusSource(1)->styleSheet().contains(QStringLiteral("#ff0000")));
+
+    p.link.offline = true;
+    p.link.description = QStringLiteral("COM1 Offline");
+    f.Timer1_Timer();
+    EXPECT_TRUE(f.statusStale());
+    EXPECT_EQ(f.statusSource(0)->text(), QStringLiteral("SRC05")) << "the last known source stays";
+    for (int i : { 0, 1 })
+        EXPECT_TRUE(f.statusSource(i)->styleSheet().contains(QStringLiteral("#808080"))) << i;
+    EXPECT_TRUE(f.statusRow(0)->styleSheet().contains(QStringLiteral("#808080")));
+    auto *panel = qobject_cast<QGroupBox *>(f.statusRow(0)->parentWidget());
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->title(), QStringLiteral("Status (last known, offline)"));
+
+    p.link.offline = false;
+    p.link.description = QStringLiteral("COM1 Online");
+    f.Timer1_Timer();
+    EXPECT_FALSE(f.statusStale());
+    EXPECT_TRUE(f.statusSource(0)->styleSheet().contains(QStringLiteral("#000000")));
+    EXPECT_TRUE(f.statusSource(1)->styleSheet().contains(QStringLiteral("#ff0000")));
+    EXPECT_EQ(panel->title(), QStringLiteral("Status"));
+}
+
+// Guards against a take to output 1200 showing as taken although it could
+// not be sent, with no word to the operator.
+TEST(XelFormKeys, outputTheLinkCannotAddressIsReportedOnceAndNotShownAsTaken)
+{
+    FakePanel p;
+    QStringList lines = routerLines();
+    lines.insert(lines.indexOf(QStringLiteral("SNS,STUDIO,SRC01")), QStringLiteral("DST,BIG,VID,1200"));
+    lines << QStringLiteral("SNS,WIDE,SRC01") << QStringLiteral("SND,WIDE,BIG");
+    p.setting(QStringLiteral("ConfigFile"), test::writeConfig(p.folder, QStringLiteral("WIDE.CFG"), lines));
+    XelForm &f = p.start();
+    ASSERT_TRUE(p.dialogs.shown().empty()) << p.dialogs.lastText().toStdString();
+    f.cmbSystem_Click(2);
+    f.Timer2_Timer();
+    ASSERT_EQ(f.destinationKey(0)->text(), QStringLiteral("BIG"));
+    f.destinationKey(0)->click();
+    p.link.clearCalls();
+    f.btnSource_Click(0);
+    EXPECT_EQ(p.link.count(Kind::H), 0);
+    ASSERT_EQ(p.dialogs.count(), 1);
+    EXPECT_EQ(p.dialogs.lastText(), QStringLiteral("Output 1200 cannot be addressed on this link."));
+    EXPECT_TRUE(f.statusSource(0)->text().isEmpty()) << "the row is left as the controller last reported it";
+    for (int i = 0; i < 4; ++i)
+        f.Timer1_Timer();
+    EXPECT_EQ(p.dialogs.count(), 1) << "polling says nothing more";
+}
+
+// Guards against " — 32-Bit Xelvard" after the caption on X11: Qt appends the
+// application display name to every window title when one is set.
+TEST(XelFormStartUp, programLeavesTheDisplayNameUnsetSoTheCaptionIsExact)
+{
+    const QString name = QCoreApplication::applicationName();
+    QtDialogs dialogs;
+    initPanelApplication(dialogs, QStringLiteral("9.9"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("velmor_xel"));
+    QCoreApplication::setApplicationName(name);
 }

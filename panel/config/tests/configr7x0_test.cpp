@@ -189,6 +189,37 @@ TEST(TransferQueryData, neverWritesALineThePanelWouldRefuse)
     EXPECT_TRUE(r.ok()) << r.reason.toStdString() << " line " << r.lineNumber;
 }
 
+// Guards against names being rewritten by chained arg(): "CAM%1" came out as another field's value.
+TEST(TransferQueryData, namesWithPercentAndDigitsAreWrittenAsReceived)
+{
+    const QByteArray data = "(LEV,VID%2,1)(LEV,A%1%3,2)(SRC,CAM%1,1,X,X)(DST,MON%2,1,X,X)(RTY,VTR%1%2,2,2)"
+                            "(STL,CAM%1,A%1%3)";
+    QueryCounts c;
+    ErrorInfo e;
+    ASSERT_TRUE(SizeFromQueryData(data, c, e));
+    QStringList lines;
+    ASSERT_TRUE(TransferQueryData(data, c, lines).ok);
+    EXPECT_TRUE(lines.contains("LVL,VID%2,R7x0,1,2,2")) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines.contains("LVL,A%1%3,R7x0,2,2,2"));
+    EXPECT_TRUE(lines.contains("SRC,CAM%1,VID%2,1"));
+    EXPECT_TRUE(lines.contains("SRC,CAM%1,A%1%3,1"));
+    EXPECT_TRUE(lines.contains("DST,MON%2,A%1%3,1"));
+    EXPECT_TRUE(lines.contains("SRC,VTR%1%2,VID%2,2"));
+    EXPECT_TRUE(lines.contains("SNS,ALL,CAM%1"));
+    StatandConfig m;
+    const ConfigLoadResult r = LoadConfigLines(m, lines, "T");
+    ASSERT_TRUE(r.ok()) << r.reason.toStdString() << " line " << r.lineNumber;
+    EXPECT_GE(m.FindSource("CAM%1"), 0);
+    EXPECT_GE(m.FindDestination("VTR%1%2"), 0);
+
+    // A refused record names its own text in the reason, untouched.
+    const QByteArray bad = "(LEV,V,1)(SRC,S%1,7%3,X)";
+    ASSERT_TRUE(SizeFromQueryData("(LEV,V,1)(SRC,S,1,X)", c, e));
+    const TransferResult t = TransferQueryData(bad, c, lines);
+    EXPECT_FALSE(t.ok);
+    EXPECT_TRUE(t.reason.contains("\"7%3\" outside 1..1 in (SRC,S%1,7%3,X)")) << t.reason.toStdString();
+}
+
 TEST(TransferQueryData, numbersOutsideTheTablesStopTheConversion)
 {
     const char *bad[] = {

@@ -213,3 +213,52 @@ TEST(ConfigReader, tooManyNamesAreReportedNotWrapped)
     EXPECT_EQ(r.lineNumber, lines.size());
     EXPECT_EQ(m.sourceCount(), 0);
 }
+
+TEST(ConfigReader, interleavedNamesFromAFileLandOnTheirOwnEntriesAndOutliveTheText)
+{
+    // Runs of one name and names coming back after others, through the whole
+    // load of a file and through the record pass line by line: both agree.
+    const QStringList lines = {"CTL,C,1,2",       "LVL,V,C,1,9,9",    "LVL,A,C,2,9,9",    "SRC,S1,V,1",
+                               "SRC,S2,V,2",      "SRC,S1,A,3",       "SRC,S2,A,4",       "SRC,S1,V,5",
+                               "DST,D1,V,1",      "DST,D2,A,2",       "DST,D1,A,3",       "SNS,X,S1",
+                               "SNS,Y,S2",        "SNS,X,S2",         "SND,Y,D1",         "SND,X,D2"};
+    const QString path = test::tempHome() + QStringLiteral("/INTER.CFG");
+    ASSERT_TRUE(test::writeFile(path, lines.join(QStringLiteral("\r\n")).toLatin1()));
+    StatandConfig fromFile;
+    ASSERT_TRUE(LoadConfigFile(fromFile, path).ok());
+    StatandConfig byLine;
+    ASSERT_TRUE(byLine.SizeForLoad(CountConfigLines(lines)));
+    for (const QString &line : lines)
+        ASSERT_TRUE(ParseConfigLine(byLine, line).ok) << line.toStdString();
+    for (const StatandConfig *m : {&fromFile, &byLine}) {
+        // The file's text is gone by now: every name must be the model's own copy.
+        EXPECT_EQ(m->SourceName(0), QStringLiteral("S1"));
+        EXPECT_EQ(m->SourceName(1), QStringLiteral("S2"));
+        EXPECT_EQ(m->DestinationName(1), QStringLiteral("D2"));
+        EXPECT_EQ(m->LevelName(1), QStringLiteral("A"));
+        EXPECT_EQ(m->NameSetName(0), QStringLiteral("X"));
+        EXPECT_EQ(m->controller(0).name, QStringLiteral("C"));
+        EXPECT_EQ(m->SourceNumbers(0), (std::vector<int16_t>{4, 2}));
+        EXPECT_EQ(m->SourceNumbers(1), (std::vector<int16_t>{1, 3}));
+        EXPECT_EQ(m->DestinationNumbers(0), (std::vector<int16_t>{0, 2}));
+        EXPECT_EQ(m->DestinationNumbers(1), (std::vector<int16_t>{-1, 1}));
+        const auto x = m->NameSetSourceList(m->FindNameSet(QStringLiteral("X")));
+        ASSERT_EQ(x.size(), 2u);
+        EXPECT_EQ(x[0].index, 0);
+        EXPECT_EQ(x[1].index, 1);
+        EXPECT_EQ(m->NameSetDestinationList(m->FindNameSet(QStringLiteral("Y"))).size(), 1u);
+    }
+}
+
+TEST(ConfigReader, aKnownNameAtTheLimitIsCountedAndTheFirstNewOneIsReported)
+{
+    QStringList lines = {"CTL,C,0,1", "LVL,V,C,1,2,2"};
+    for (int i = 0; i < StatandConfig::kMaxCount; ++i)
+        lines << QStringLiteral("SRC,S%1,V").arg(i);
+    lines << QStringLiteral("SRC,S5,V") << QStringLiteral("SRC,NEW,V") << QStringLiteral("SRC,NEW,V")
+          << QStringLiteral("SRC,S6,V") << QStringLiteral("SRC,LATER,V");
+    int tooMany = 0;
+    const SystemCounts counts = CountConfigLines(lines, &tooMany);
+    EXPECT_EQ(counts.sources, StatandConfig::kMaxCount);
+    EXPECT_EQ(tooMany, 2 + StatandConfig::kMaxCount + 2);
+}

@@ -243,3 +243,47 @@ TEST(Lock, simulatorAndInvalidDestination)
     SetDestinationLock(h.m, link, 3, true, false);
     EXPECT_TRUE(link.calls().empty());
 }
+
+// Guards against a take to output 1000 or above showing as taken while it
+// was never sent (three digits cannot carry it), and against its silence.
+TEST(Take, numbersTheLinkCannotCarryAreNeitherSentNorShownAndAreReported)
+{
+    Panel p;
+    p.h.m.SetDestinationNumber(p.h.mon1, p.h.aud2, 1199); // output 1200 on AUD2
+    p.h.m.SetStatus(p.h.aud2, p.h.mon1, DestinationStatus { 0, static_cast<int16_t>(p.h.cam1) });
+    p.banks.btnDestination_Click(0); // MON1
+    ASSERT_EQ(p.ops.btnSource_Click(1), KeyAction::Done); // CAM2
+    EXPECT_EQ(p.ops.problem(), QStringLiteral("Output 1200 cannot be addressed on this link."));
+    const auto hs = p.link.callsOf(Kind::H);
+    ASSERT_EQ(hs.size(), 2u); // VID+AUD1 on output 3, TC; nothing for output 1200
+    for (const auto &h : hs)
+        EXPECT_NE(h.dst, 1199);
+    EXPECT_EQ(p.h.m.Status(p.h.aud2, p.h.mon1).source, p.h.cam1) << "the row keeps what the controller reported";
+    EXPECT_EQ(p.h.m.Status(p.h.vid, p.h.mon1).source, p.h.cam2);
+
+    // An input above 999: that level is left out of the command, the others go.
+    p.h.m.SetSourceNumber(p.h.cam2, p.h.aud1, 1499);
+    p.link.clearCalls();
+    ASSERT_EQ(p.ops.btnSource_Click(1), KeyAction::Done);
+    EXPECT_EQ(p.ops.problem(), QStringLiteral("Input 1500 cannot be addressed on this link."))
+        << "the first problem of the action, in level order";
+    const auto again = p.link.callsOf(Kind::H);
+    ASSERT_FALSE(again.empty());
+    EXPECT_EQ(again[0].src, v({ 1, -1, -1 }));
+
+    // Lock: output 1200 cannot be toggled; the model's lock is left as it was.
+    p.link.clearCalls();
+    ASSERT_EQ(p.ops.btnLock_Click(), KeyAction::Done);
+    EXPECT_EQ(p.ops.problem(), QStringLiteral("Output 1200 cannot be addressed on this link."));
+    for (const auto &l : p.link.callsOf(Kind::L))
+        EXPECT_NE(l.dst, 1199);
+    EXPECT_FALSE(p.h.m.Locked(p.h.mon1));
+
+    // A clean action clears the problem.
+    p.banks.btnDestination_Click(0);
+    p.banks.btnDestination_Click(1); // MON2 only
+    ASSERT_EQ(p.ops.btnSource_Click(0), KeyAction::Done); // CAM1
+    EXPECT_TRUE(p.ops.problem().isEmpty());
+    EXPECT_TRUE(unaddressableText("Output", 999).isEmpty());
+    EXPECT_EQ(unaddressableText("Input", 1000), QStringLiteral("Input 1000 cannot be addressed on this link."));
+}

@@ -131,3 +131,34 @@ TEST_F(BookTest, simulatorChoiceDisablesTheModemAndOkStoresOnlyWhatIsEnabled)
     EXPECT_EQ(get("ModemType"), QStringLiteral("US Robotics"));
     EXPECT_EQ(get("ModemHang"), QStringLiteral("+++ATH^M"));
 }
+
+// Guards against losing the whole book to an interruption: it was removed
+// and stored again as many separate writes of the settings file.
+TEST_F(BookTest, theWholeBookIsStoredInOneWrite)
+{
+    for (int i = 0; i < 5; ++i) {
+        set(QStringLiteral("ModConnect%1").arg(i), QStringLiteral("Site %1").arg(i));
+        set(QStringLiteral("ModPhone%1").arg(i), QStringLiteral("10%1").arg(i));
+    }
+    set("ModLastConnect", "Site 3");
+    set("ModLastPhone", "103");
+    set("Other", "kept");
+    ConnectionBook book(*settings, dialogs);
+    book.LoadConnections();
+    ASSERT_EQ(book.selected(), 3);
+    dialogs.queueAnswer(MsgAnswer::Ok);
+    ASSERT_TRUE(book.btnDelete_Click()); // Site 3 goes; Site 4 moves up and is selected
+    const int before = settings->writeCount();
+    book.writeConnections();
+    EXPECT_EQ(settings->writeCount() - before, 1);
+
+    SettingsStore fresh(settings->configDir());
+    const auto read = [&](const char *k) { return fresh.GetSetting(kAppName, kVarsSection, k, "<none>"); };
+    EXPECT_EQ(read("ModConnect3"), QStringLiteral("Site 4"));
+    EXPECT_EQ(read("ModPhone3"), QStringLiteral("104"));
+    EXPECT_EQ(read("ModConnect4"), QStringLiteral("<none>"));
+    EXPECT_EQ(read("ModPhone4"), QStringLiteral("<none>"));
+    EXPECT_EQ(read("ModLastConnect"), QStringLiteral("Site 4"));
+    EXPECT_EQ(read("ModLastPhone"), QStringLiteral("104"));
+    EXPECT_EQ(read("Other"), QStringLiteral("kept"));
+}

@@ -45,6 +45,10 @@ public:
     // Called when the link reads InitModem / Dial, so tests can cancel meanwhile.
     std::function<bool()> onInitModem;
     std::function<QString(const QString &)> onDial;
+    // Called while the link reads HangUp (the hang-up's wait).
+    std::function<void()> onHangUp;
+    // What the control says about a port that would not open ("" for nothing).
+    QString openError;
 
     int commPort = 0;
     QString settings;
@@ -87,18 +91,27 @@ public:
             input += responder(line);
     }
     void setOutputLine(const QString &line) { outputLines << line; }
-    bool initModem() { return onInitModem ? onInitModem() : true; }
+    // The hooks are called through copies: a hook may replace itself.
+    bool initModem()
+    {
+        const auto hook = onInitModem;
+        return hook ? hook() : true;
+    }
     QString dial() const { return dialResult; }
     void setDial(const QString &number)
     {
         dialledNumber = number;
-        dialResult = onDial ? onDial(number) : QString();
+        const auto hook = onDial;
+        dialResult = hook ? hook(number) : QString();
     }
     bool hangUp()
     {
         ++hangUps;
+        if (const auto hook = onHangUp)
+            hook();
         return true;
     }
+    Q_INVOKABLE QString lastOpenError() const { return openError; }
 
     Q_INVOKABLE int WaitForInput(int ms)
     {

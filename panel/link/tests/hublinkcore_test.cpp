@@ -5,6 +5,8 @@
 #include "hublinkprotocol.h"
 #include "testsupport.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 using namespace exel;
@@ -19,8 +21,14 @@ public:
     QStringList statusTexts;
     bool statusOpen = false;
     std::function<void()> onShowStatus;
+    std::function<void()> onBook;
 
-    bool showConnectionBook() override { return connect; }
+    bool showConnectionBook() override
+    {
+        if (onBook)
+            onBook();
+        return connect;
+    }
     QStringList fillModemCombo(QObject *) override { return modems; }
     void showModemStatus(const QString &text) override
     {
@@ -248,35 +256,64 @@ TEST_F(LinkTest, statusAndLockRepliesAreDecoded)
 TEST_F(LinkTest, lateAnswerToAnEarlierQuestionIsNotTakenForThisOne)
 {
     open();
-    QString late;
+    QString late; // what the controller still owes: sent after the next question
     comm->responder = [&](const QString &line) {
         QString own;
-        if (line.startsWith(QStringLiteral("Y002")))
+        if (line.startsWith(QStringLiteral("Y001")))
+            late = answer(QStringLiteral("0014000900")); // too slow: comes with the next question
+        else if (line.startsWith(QStringLiteral("Y002")))
             own = answer(QStringLiteral("0024000500"));
         else if (line.startsWith(QStringLiteral("WS")))
             own = answer(QStringLiteral("0100"));
         else if (line.startsWith(QStringLiteral("H")))
             own = QStringLiteral("G\r\n");
-        const QString out = late + own;
-        late.clear();
+        else if (line.startsWith(QStringLiteral("KCI")))
+            own = answer(QStringLiteral("R740*0*D*R740"));
+        const QString out
+            = (line.startsWith(QStringLiteral("Y001")) ? QString() : std::exchange(late, QString())) + own;
         return out;
     };
     std::vector<int16_t> src;
     std::vector<bool> err;
-    late = answer(QStringLiteral("0014000900"));
+    const auto unansweredY001 = [&] {
+        EXPECT_EQ(link->CPUYCmd(0, 0, src, err), 0); // times out; its answer comes later
+    };
+    unansweredY001();
     ASSERT_EQ(link->CPUYCmd(0, 1, src, err), 2);
     EXPECT_EQ(src[0], 4); // output 2's own answer, not output 1's
-    late = answer(QStringLiteral("0014000900"));
+    unansweredY001();
     EXPECT_EQ(link->CPUWCmd(0), (std::vector<bool>{false, true, false, false, false}));
-    late = answer(QStringLiteral("0014000900"));
+    unansweredY001();
     EXPECT_EQ(link->CPUHCmd(0, 1, 4, {2}), QStringLiteral("G"));
-    EXPECT_EQ(comm->written.size(), 3); // no retry: the take's own "G" came
-    EXPECT_EQ(link->noResponseCount(), 0);
+    EXPECT_FALSE(comm->written.back().startsWith(QStringLiteral("Y"))) << "no retry: the take's own G came";
+    unansweredY001();
+    float timeout = 0;
+    EXPECT_EQ(link->SendHublinkCmd(QStringLiteral("KCI"), timeout), QStringLiteral("R740*0*D*R740"));
 
     // Only a late answer and then nothing: this question went unanswered.
-    late = answer(QStringLiteral("0014000900"));
+    unansweredY001();
     EXPECT_EQ(link->CPUYCmd(0, 6, src, err), 0);
-    EXPECT_EQ(link->noResponseCount(), 1);
+}
+
+// Guards against answers the protocol allows being dropped as late: a lock
+// table marked with "L", a query answer that starts with the controller's
+// name, and a long take or lock answer.
+TEST_F(LinkTest, answersThatFitTheProtocolAreTakenWhateverTheirCharacters)
+{
+    open();
+    QString reply;
+    comm->responder = [&](const QString &) { return answer(reply); };
+    reply = QStringLiteral("0L00LL");
+    EXPECT_EQ(link->CPUWCmd(0), (std::vector<bool> { false, true, false, false, true, true, false }));
+    reply = QStringLiteral("R740*E*D*(LEV,VIDEO,1)");
+    EXPECT_EQ(send(QStringLiteral("KQLEV")), reply);
+    reply = QStringLiteral("NO SUCH SOURCE");
+    EXPECT_EQ(link->CPULCmd(0, 3), reply);
+    reply = QStringLiteral("GOOD TAKE");
+    EXPECT_EQ(link->CPUHCmd(0, 1, 3, { 1 }), QStringLiteral("GOOD TAKE"));
+    EXPECT_EQ(link->noResponseCount(), 0);
+    EXPECT_FALSE(link->isComOffline());
+    EXPECT_TRUE(link->unansweredCommands().isEmpty());
 }
 
 // After the line hung up the control's port is closed and its wait returns
@@ -399,4 +436,116 @@ TEST_F(LinkTest, closeLinkEmptiesQueuesAndClosesThePort)
     EXPECT_FALSE(comm->open);
     EXPECT_EQ(comm->handshaking, 0);
     EXPECT_GE(comm->outClears, 1);
+}
+
+// Guards against the use after free on exit during a dial: every wait of the
+// link (connection book, InitModem, Dial, HangUp) counts as busy, nothing else
+// is sent or dialled meanwhile, and a link released meanwhile goes only once
+// its method has returned.
+TEST_F(LinkTest, everyWaitOfTheLinkIsBusyAndTheLinkOutlivesItsOwnMethods)
+{
+    set("ModemEnable", "TRUE");
+    set("ModLastPhone", "5551234");
+    int books = 0;
+    ui.onBook = [&] { ++books; };
+    HublinkCore *core = &open();
+    std::vector<bool> busyIn;
+    bool released = false;
+    ui.onBook = [&] {
+        ++books;
+        busyIn.push_back(core->isCPUBusy());
+    };
+    comm->onInitModem = [&] {
+        busyIn.push_back(core->isCPUBusy());
+        // Events that arrive while the modem initialises: a command, a second
+        // dial, and the owner asking to unload the link.
+        EXPECT_EQ(send(QStringLiteral("H001002")), QString());
+        core->ConnectModem();
+        core->whenIdle([&] {
+            released = true;
+            link.reset();
+        });
+        return true;
+    };
+    comm->onDial = [&](const QString &) {
+        busyIn.push_back(core->isCPUBusy());
+        return QString();
+    };
+
+    core->ConnectModem();
+    EXPECT_EQ(busyIn, (std::vector<bool> { true, true, true }));
+    EXPECT_EQ(books, 1) << "no second connection book over the running dial";
+    EXPECT_TRUE(comm->written.isEmpty()) << "nothing sent during the dial";
+    EXPECT_FALSE(released) << "not while its own method ran";
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->modemState(), HublinkCore::ModemConnected);
+    EXPECT_FALSE(link->isCPUBusy());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(released);
+    EXPECT_FALSE(link);
+}
+
+TEST_F(LinkTest, hangUpIsBusyAndARequestMadeMeanwhileWaitsForIt)
+{
+    set("ModemEnable", "TRUE");
+    set("ModLastPhone", "42");
+    HublinkCore &l = open();
+    l.ConnectModem();
+    ASSERT_EQ(l.modemState(), HublinkCore::ModemConnected);
+    bool busyDuringHangUp = false;
+    bool ranDuringHangUp = false;
+    bool ran = false;
+    comm->onHangUp = [&] {
+        busyDuringHangUp = l.isCPUBusy();
+        l.whenIdle([&] { ran = true; });
+        ranDuringHangUp = ran;
+    };
+    l.disconnectModem();
+    EXPECT_TRUE(busyDuringHangUp);
+    EXPECT_FALSE(ranDuringHangUp);
+    EXPECT_EQ(l.modemState(), HublinkCore::ModemDisconnected);
+    EXPECT_TRUE(l.isComOffline());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran);
+    bool immediately = false;
+    l.whenIdle([&] { immediately = true; });
+    EXPECT_TRUE(immediately) << "an idle link runs the request at once";
+}
+
+// Guards against the caption still reading Online while "No Response from
+// Controller." is up: the state change is announced before the box opens.
+TEST_F(LinkTest, offlineIsAnnouncedBeforeTheNoResponseBoxOpens)
+{
+    HublinkCore &l = open();
+    comm->responder = [](const QString &) { return QString(); };
+    QList<bool> announced;
+    QObject::connect(&l, &HublinkCore::offlineChanged, [&](bool on) { announced << on; });
+    bool offlineWhenShown = false;
+    int announcedWhenShown = -1;
+    dialogs.whileShown = [&](const ScriptedDialogs::Shown &) {
+        offlineWhenShown = l.isComOffline();
+        announcedWhenShown = static_cast<int>(announced.size());
+    };
+    for (int i = 0; i < 3; ++i)
+        send(QStringLiteral("Y001"));
+    ASSERT_EQ(dialogs.lastText(), QStringLiteral("No Response from Controller."));
+    EXPECT_TRUE(offlineWhenShown);
+    EXPECT_EQ(announcedWhenShown, 1);
+    comm->responder = [](const QString &) { return answer(QStringLiteral("0010000000")); };
+    for (int i = 0; i < 3; ++i)
+        send(QStringLiteral("Y001"));
+    EXPECT_EQ(announced, (QList<bool> { true, false }));
+}
+
+// The device's reason goes under the fixed text, not into it.
+TEST_F(LinkTest, portOpenFailureKeepsTheFixedTextAndGivesTheReasonAsDetail)
+{
+    comm->canOpen = false;
+    comm->openError = QStringLiteral("/dev/ttyS1: Permission denied (add the user to the dialout group)");
+    set("CommPort", "2");
+    open();
+    ASSERT_EQ(dialogs.count(), 1);
+    EXPECT_EQ(dialogs.lastText(), QStringLiteral("Serial COM Port Error.\nUnable to open COM2"));
+    EXPECT_EQ(dialogs.shown().back().detail, comm->openError);
+    EXPECT_EQ(link->openProblem(), comm->openError);
 }

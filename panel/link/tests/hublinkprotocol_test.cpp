@@ -244,25 +244,57 @@ TEST(HublinkDecodeLocks, arrays)
     EXPECT_EQ(err.number, 6);
 }
 
-TEST(HublinkAnswerFits, late_answers_are_told_apart_by_their_shape)
+// Guards against answers the protocol allows being taken for late ones: a
+// lock table may mark locks with any character but "0", query answers start
+// with whatever the controller writes, take and lock answers are returned
+// unchanged. Only the echo of a status answer, and what went unanswered,
+// tell a late answer apart.
+TEST(HublinkLateAnswer, late_answers_are_told_apart_by_what_the_protocol_defines)
 {
     // Status: the output asked about is echoed, whatever the address prefix.
     EXPECT_TRUE(HublinkAnswerFits(u"Y007", u"00700005005000"));
     EXPECT_TRUE(HublinkAnswerFits(u"3Y007", u"0070000"));
     EXPECT_FALSE(HublinkAnswerFits(u"Y007", u"00600005005000"));
     EXPECT_FALSE(HublinkAnswerFits(u"Y007", u"00110100000"));
-    // Lock tables hold only 0 and 1.
-    EXPECT_TRUE(HublinkAnswerFits(u"WS", u"0000100000000000"));
-    EXPECT_FALSE(HublinkAnswerFits(u"3WS", u"0060000086"));
-    // Takes and lock changes are answered by one character.
-    EXPECT_FALSE(HublinkAnswerFits(u"H007001", u"00700005005000"));
-    EXPECT_FALSE(HublinkAnswerFits(u"LS007", u"0000000000"));
-    EXPECT_TRUE(HublinkAnswerFits(u"KQDST", u"K*M*D*(DST,MON1,1,1)"));
-    EXPECT_FALSE(HublinkAnswerFits(u"KQ", u"0010000"));
-    // Short answers carry nothing to match; other commands take anything.
+    // Every other answer fits, whatever its characters.
+    for (const char16_t *body : { u"0000100000000000", u"0L00LL0000", u"00700005005000", u"R740*E*D*(LEV,V,1)" })
+        for (const char16_t *cmd : { u"WS", u"3WS", u"H007001", u"LS007", u"KQDST", u"KQ", u"KCI", u"QSR" })
+            EXPECT_TRUE(HublinkAnswerFits(cmd, body))
+                << QString::fromUtf16(cmd).toStdString() << " " << QString::fromUtf16(body).toStdString();
+    // Short answers carry nothing to match.
     for (const char16_t *cmd : { u"Y001", u"WS", u"H001002", u"LS001", u"KCI", u"QSR" })
         EXPECT_TRUE(HublinkAnswerFits(cmd, u"G")) << QString::fromUtf16(cmd).toStdString();
-    EXPECT_TRUE(HublinkAnswerFits(u"QSR", u"00100001001000"));
+
+    struct Case {
+        const char16_t *command;
+        const char16_t *body;
+        QStringList unanswered;
+        bool late;
+    };
+    const Case cases[] = {
+        // Nothing unanswered: only a status answer with the wrong echo is late.
+        { u"WS", u"0010000086", {}, false },
+        { u"Y002", u"0010000086", {}, true },
+        { u"H002001", u"0010000086", {}, false },
+        // The late status answer of an unanswered question, before the next one's own.
+        { u"WS", u"0014000900", { "Y001" }, true },
+        { u"3WS", u"0014000900", { "3Y001" }, true },
+        { u"H005003", u"0014000900", { "Y009", "Y001" }, true },
+        { u"KQLEV", u"0014000900", { "Y001" }, true },
+        { u"Y001", u"0014000900", { "Y001" }, false }, // asked again: that is its answer
+        { u"Y002", u"0014000900", { "Y001" }, true },
+        // Answers that do not echo the unanswered output are this question's.
+        { u"WS", u"0L00L00000", { "Y001" }, false },
+        { u"KQLEV", u"R740*E*D*(LEV,VIDEO,1)", { "Y001" }, false },
+        { u"LS003", u"NO SUCH OUTPUT", { "Y001" }, false },
+        { u"WS", u"G", { "Y001" }, false }, // short
+        // An unanswered command other than a status question leaves nothing to match.
+        { u"WS", u"0014000900", { "WS", "H001002" }, false },
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(HublinkLateAnswer(c.command, c.body, c.unanswered), c.late)
+            << QString::fromUtf16(c.command).toStdString() << " " << QString::fromUtf16(c.body).toStdString()
+            << " after " << c.unanswered.join(',').toStdString();
 }
 
 TEST(HublinkReceiveBuffer, first_line_dropped_keeps_what_followed)

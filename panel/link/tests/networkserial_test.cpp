@@ -160,9 +160,9 @@ TEST(NetworkSerialMap, anUnreachableServerTakesThePortErrorPathWithItsReason)
     frmHublink form(*settings, dialogs);
     EXPECT_TRUE(form.link().isComError());
     ASSERT_EQ(dialogs.messageTexts().size(), 1);
-    EXPECT_EQ(dialogs.messageTexts()[0],
-              QStringLiteral("Serial COM Port Error.\nUnable to open COM1\n"
-                             "Cannot open COM1 (tcp://127.0.0.1:1): cannot connect to 127.0.0.1:1: Connection refused"));
+    EXPECT_EQ(dialogs.messageTexts()[0], QStringLiteral("Serial COM Port Error.\nUnable to open COM1"));
+    EXPECT_EQ(dialogs.shown().back().detail,
+        QStringLiteral("Cannot open COM1 (tcp://127.0.0.1:1): cannot connect to 127.0.0.1:1: Connection refused"));
     FormConfig dlg(*settings);
     EXPECT_EQ(dlg.CommSelect[0]->text(), QStringLiteral("Com1 \u2192 127.0.0.1:1"));
     auto *problems = dlg.findChild<QLabel *>(QStringLiteral("lblPortMap"));

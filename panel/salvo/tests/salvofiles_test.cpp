@@ -175,3 +175,54 @@ TEST(Salvo, takeSelectedBlockIsClippedAndRowsWithoutRoutesSendNothing)
     TakeSalvoRows(t, -1, 1, 1, 3, m, none);
     EXPECT_TRUE(none.calls().empty());
 }
+
+// Guards against a listed "night.pre" that could not be fired ("File Format
+// Error!"), deleted, or saved without making a second "night.PRE".
+TEST(Salvo, fileWithALowerCaseExtensionIsTheListedSalvo)
+{
+    StatandConfig m = router();
+    const QString dir = folder();
+    ASSERT_TRUE(test::writeFile(dir + QStringLiteral("/night.pre"), "MON2, CAM1, VID\r\n"));
+    ASSERT_EQ(listSalvoNames(dir), QStringList { "night" });
+    EXPECT_EQ(salvoPath(dir, QStringLiteral("night")), dir + QStringLiteral("/night.pre"));
+    EXPECT_EQ(salvoPath(dir, QStringLiteral("new")), dir + QStringLiteral("/new.PRE"));
+
+    FakeHublink link;
+    ScriptedDialogs d;
+    EXPECT_EQ(FireSalvo(QStringLiteral("night"), dir, m, link, nullptr, d), KeyAction::Done);
+    EXPECT_EQ(d.lastText(), QStringLiteral("Taking Salvo night\nAre you Sure?"));
+    ASSERT_EQ(link.count(FakeHublink::Kind::H), 1);
+    EXPECT_EQ(link.callsOf(FakeHublink::Kind::H).front().dst, 1);
+
+    SalvoTable t = SalvoTable::forSystem(m);
+    t.set(0, 1, 1);
+    d.clear();
+    ASSERT_TRUE(DoPresetSave(QStringLiteral("night"), t, dir, m, d));
+    EXPECT_EQ(d.lastText(), QStringLiteral("File Exists.\nDo You wish to overwrite file?"));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList { "night.pre" }) << "no second file";
+    EXPECT_EQ(test::readFile(dir + QStringLiteral("/night.pre")), QByteArray("MON1, CAM2, VID\r\n"));
+
+    d.clear();
+    DoPresetDelete(QStringLiteral("night"), dir, d);
+    EXPECT_EQ(d.count(), 0) << d.lastText().toStdString();
+    EXPECT_TRUE(QDir(dir).entryList(QDir::Files).isEmpty());
+}
+
+// Guards against a listed name longer than the rule allows being refused:
+// a file the folder holds can be fired and saved under its own name.
+TEST(Salvo, namesTheFolderHoldsAreUsableWhateverTheirLength)
+{
+    StatandConfig m = router();
+    const QString dir = folder();
+    const QString longName = QStringLiteral("Evening News Opening Titles");
+    ASSERT_TRUE(test::writeFile(dir + QLatin1Char('/') + longName + QStringLiteral(".PRE"), "MON1, CAM1, VID\r\n"));
+    EXPECT_TRUE(isUsableSalvoName(longName, dir));
+    EXPECT_FALSE(isUsableSalvoName(QStringLiteral("Evening News Closing Titles"), dir)) << "a new name keeps the rule";
+    EXPECT_FALSE(isUsableSalvoName(QString(), dir));
+    ScriptedDialogs d;
+    SalvoTable t = SalvoTable::forSystem(m);
+    t.set(1, 1, 0);
+    EXPECT_TRUE(DoPresetSave(longName, t, dir, m, d));
+    EXPECT_EQ(
+        test::readFile(dir + QLatin1Char('/') + longName + QStringLiteral(".PRE")), QByteArray("MON2, CAM1, VID\r\n"));
+}
