@@ -57,6 +57,19 @@ struct Pair {
 
 // Runs product and floor `runs` times each, alternating which goes first.
 // A product run that returns false stops the measurement (ok set false).
+// Runs a then b on even turns and b then a on odd ones, so that load from
+// elsewhere hits both alike.
+template <class A, class B> void alternate(int turn, A &&a, B &&b)
+{
+    if (turn % 2 == 0) {
+        a();
+        b();
+    } else {
+        b();
+        a();
+    }
+}
+
 inline Pair interleaved(int runs, const std::function<bool()> &product, const std::function<void()> &floor, bool &ok)
 {
     std::vector<double> p, f;
@@ -64,13 +77,7 @@ inline Pair interleaved(int runs, const std::function<bool()> &product, const st
     for (int i = 0; i < runs && ok; ++i) {
         auto runProduct = [&] { p.push_back(msOf([&] { ok = product() && ok; })); };
         auto runFloor = [&] { f.push_back(msOf(floor)); };
-        if (i % 2 == 0) {
-            runProduct();
-            runFloor();
-        } else {
-            runFloor();
-            runProduct();
-        }
+        alternate(i, runProduct, runFloor);
     }
     return Pair { median(p), median(f) };
 }

@@ -130,13 +130,7 @@ int main(int argc, char **argv)
                     ok = false;
                 }
             };
-            if (i % 2 == 0) {
-                product();
-                floor();
-            } else {
-                floor();
-                product();
-            }
+            benchkit::alternate(i, product, floor);
             QFile::remove(refDb);
             if (ok) {
                 dialogs.queueAnswer(MsgAnswer::Cancel);

@@ -130,13 +130,7 @@ void roundTrip(uint32_t h, int slaveFd, int masterFd, size_t answerLen)
         }
     };
     for (int b = 0; b < blocks; ++b) {
-        if (b % 2 == 0) {
-            plainBlock();
-            engineBlock();
-        } else {
-            engineBlock();
-            plainBlock();
-        }
+        benchkit::alternate(b, plainBlock, engineBlock);
     }
     ::close(fd);
     stop = true;
@@ -221,20 +215,10 @@ void throughput(uint32_t h, int slaveFd, int masterFd)
     // Alternate the two so that load from elsewhere on the machine hits both alike.
     std::vector<double> po, eo, pi, ei, inRatio;
     for (int round = 0; round < 7; ++round) {
-        if (round % 2) {
-            po.push_back(timeWrites(plainWrite));
-            eo.push_back(timeWrites(engineWrite));
-        } else {
-            eo.push_back(timeWrites(engineWrite));
-            po.push_back(timeWrites(plainWrite));
-        }
-        if (round % 2) {
-            pi.push_back(timeReads(plainRead));
-            ei.push_back(timeReads(engineRead));
-        } else {
-            ei.push_back(timeReads(engineRead));
-            pi.push_back(timeReads(plainRead));
-        }
+        benchkit::alternate(
+            round + 1, [&] { po.push_back(timeWrites(plainWrite)); }, [&] { eo.push_back(timeWrites(engineWrite)); });
+        benchkit::alternate(
+            round + 1, [&] { pi.push_back(timeReads(plainRead)); }, [&] { ei.push_back(timeReads(engineRead)); });
         inRatio.push_back(ei.back() / pi.back());
     }
     const double worstIn = *std::min_element(inRatio.begin(), inRatio.end());
