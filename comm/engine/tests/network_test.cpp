@@ -32,14 +32,15 @@ std::string bytes(std::initializer_list<int> list)
     return s;
 }
 
-// One-connection TCP server on a loopback port: greets with `hello`, then
-// records what arrives and sends `reply` to every read (or floods `flood`
-// without pause until the peer goes).
-class LoopbackServer {
+// The listening side of a one-connection test server on a loopback port.
+// The server's own loop runs on a thread from start() to stop(); a derived
+// server calls both, so the loop never outlives the members it uses.
+class OneConnectionServer {
 public:
-    explicit LoopbackServer(std::string hello = {}, std::string flood = {})
-        : m_hello(std::move(hello))
-        , m_flood(std::move(flood))
+    int port() const { return m_port; }
+
+protected:
+    OneConnectionServer()
     {
         m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a {};
@@ -50,9 +51,13 @@ public:
         ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
         m_port = ntohs(a.sin_port);
         ::listen(m_listen, 1);
+    }
+    virtual ~OneConnectionServer() = default;
+    void start()
+    {
         m_thread = std::thread([this] { run(); });
     }
-    ~LoopbackServer()
+    void stop()
     {
         m_stop = true;
         ::shutdown(m_listen, SHUT_RDWR);
@@ -63,7 +68,27 @@ public:
         if (m_conn >= 0)
             ::close(m_conn);
     }
-    int port() const { return m_port; }
+    virtual void run() = 0;
+
+    int m_listen = -1;
+    std::atomic<int> m_conn { -1 };
+    int m_port = 0;
+    std::atomic<bool> m_stop { false };
+    std::thread m_thread;
+};
+
+// One-connection TCP server on a loopback port: greets with `hello`, then
+// records what arrives and sends `reply` to every read (or floods `flood`
+// without pause until the peer goes).
+class LoopbackServer : public OneConnectionServer {
+public:
+    explicit LoopbackServer(std::string hello = {}, std::string flood = {})
+        : m_hello(std::move(hello))
+        , m_flood(std::move(flood))
+    {
+        start();
+    }
+    ~LoopbackServer() override { stop(); }
     std::string received()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -92,7 +117,7 @@ public:
     }
 
 private:
-    void run()
+    void run() override
     {
         const int c = ::accept(m_listen, nullptr, nullptr);
         if (c < 0)
@@ -123,11 +148,6 @@ private:
 
     std::string m_hello, m_flood, m_reply, m_received;
     std::mutex m_mutex;
-    int m_listen = -1;
-    std::atomic<int> m_conn { -1 };
-    int m_port = 0;
-    std::atomic<bool> m_stop { false };
-    std::thread m_thread;
 };
 
 // An RFC 2217 access server that holds the client to the rules: it agrees
@@ -135,33 +155,10 @@ private:
 // COM-port command that comes before that agreement or in a server's code
 // (100 and up), asks for the client's signature, answers each setting, and
 // reports only the line states the client's mask asked for.
-class StrictRfc2217Server {
+class StrictRfc2217Server : public OneConnectionServer {
 public:
-    StrictRfc2217Server()
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        ::listen(m_listen, 1);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~StrictRfc2217Server()
-    {
-        m_stop = true;
-        ::shutdown(m_listen, SHUT_RDWR);
-        if (m_conn >= 0)
-            ::shutdown(m_conn, SHUT_RDWR);
-        m_thread.join();
-        ::close(m_listen);
-        if (m_conn >= 0)
-            ::close(m_conn);
-    }
-    int port() const { return m_port; }
+    StrictRfc2217Server() { start(); }
+    ~StrictRfc2217Server() override { stop(); }
     std::vector<std::string> violations()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -235,7 +232,7 @@ private:
             sendLocked(bytes({ 255, 251, option }));
         }
     }
-    void run()
+    void run() override
     {
         const int c = ::accept(m_listen, nullptr, nullptr);
         if (c < 0)
@@ -299,11 +296,6 @@ private:
     bool m_himBinSga[4] = {};
     bool m_usBinSga[4] = {};
     uint8_t m_lineMask = 0;
-    int m_listen = -1;
-    std::atomic<int> m_conn { -1 };
-    int m_port = 0;
-    std::atomic<bool> m_stop { false };
-    std::thread m_thread;
 };
 
 // Lets the engine's timer run for ms.
@@ -385,9 +377,9 @@ TEST(PortMap, readsEntriesAndReportsEveryBadLineWithItsNumber)
     EXPECT_EQ(map.ports.at(5).host, "::1");
     EXPECT_EQ(map.ports.at(5).endpoint(), "[::1]:2000");
     ASSERT_EQ(map.problems.size(), 8u);
-    const char *expected[] = {"line 6: COM3 is already mapped on line 2", "line 7: the port must be", "line 8: the TCP port",
-        "line 9: unknown kind of address \"ssh\"", "line 10: expected COM<n>", "line 11: \"bad host\" is not",
-        "line 12: the address has no TCP port", "line 13: an IPv6 address"};
+    const char *expected[] = { "line 6: COM3 is already mapped on line 2", "line 7: the port must be",
+        "line 8: the TCP port", "line 9: unknown kind of address \"ssh\"", "line 10: expected COM<n>",
+        "line 11: \"bad host\" is not", "line 12: the address has no TCP port", "line 13: an IPv6 address" };
     for (size_t i = 0; i < map.problems.size(); ++i) {
         EXPECT_EQ(map.problems[i].rfind(std::string("tolcom-ports.conf ") + expected[i], 0), 0u) << map.problems[i];
         EXPECT_NE(map.problems[i].find("ignored"), std::string::npos);
@@ -398,9 +390,10 @@ TEST(TelnetCodec, answersWhatSer2netAsksOnceAndNeverEcho)
 {
     TelnetCodec codec;
     const std::string hello = codec.greeting();
-    EXPECT_EQ(hello.substr(0, 3), bytes({255, 251, 44}));
+    EXPECT_EQ(hello.substr(0, 3), bytes({ 255, 251, 44 }));
     // What ser2net sends first on an RFC 2217 port.
-    const std::string opening = bytes({255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44});
+    const std::string opening
+        = bytes({ 255, 251, 3, 255, 253, 3, 255, 251, 1, 255, 254, 1, 255, 253, 0, 255, 251, 0, 255, 253, 44 });
     std::string data, reply;
     codec.feed(opening.data(), opening.size(), data, reply);
     EXPECT_TRUE(data.empty());
@@ -412,7 +405,7 @@ TEST(TelnetCodec, answersWhatSer2netAsksOnceAndNeverEcho)
     // Asked again, the same options get no answer: no negotiation loop.
     reply.clear();
     codec.feed(opening.data(), opening.size(), data, reply);
-    EXPECT_EQ(reply, bytes({255, 254, 1}));
+    EXPECT_EQ(reply, bytes({ 255, 254, 1 }));
 }
 
 TEST(TelnetCodec, undoesEscapesAcrossFeedsAndReadsNotices)
@@ -422,20 +415,20 @@ TEST(TelnetCodec, undoesEscapesAcrossFeedsAndReadsNotices)
     std::string data, reply;
     // "A" 255 "B", split inside the escape, then a modem-state notice split
     // inside its subnegotiation, then a line-state notice with framing error.
-    const std::string a = bytes({'A', 255});
-    const std::string b = bytes({255, 'B', 255, 250, 44, 107});
-    const std::string c = bytes({0xB0, 255, 240, 'C', 255, 250, 44, 106, 0x08, 255, 240});
+    const std::string a = bytes({ 'A', 255 });
+    const std::string b = bytes({ 255, 'B', 255, 250, 44, 107 });
+    const std::string c = bytes({ 0xB0, 255, 240, 'C', 255, 250, 44, 106, 0x08, 255, 240 });
     codec.feed(a.data(), a.size(), data, reply);
     codec.feed(b.data(), b.size(), data, reply);
     EXPECT_FALSE(codec.modemStateKnown());
     codec.feed(c.data(), c.size(), data, reply);
-    EXPECT_EQ(data, bytes({'A', 255, 'B', 'C'}));
+    EXPECT_EQ(data, bytes({ 'A', 255, 'B', 'C' }));
     EXPECT_TRUE(codec.modemStateKnown());
     EXPECT_EQ(codec.modemState(), 0xB0);
     EXPECT_EQ(codec.takeLineState(), 0x08);
     EXPECT_EQ(codec.takeLineState(), 0);
-    EXPECT_EQ(TelnetCodec::escape("\xff\x01\xff", 3), bytes({255, 255, 1, 255, 255}));
-    EXPECT_EQ(TelnetCodec::baudCommand(19200), bytes({255, 250, 44, 1, 0, 0, 0x4B, 0, 255, 240}));
+    EXPECT_EQ(TelnetCodec::escape("\xff\x01\xff", 3), bytes({ 255, 255, 1, 255, 255 }));
+    EXPECT_EQ(TelnetCodec::baudCommand(19200), bytes({ 255, 250, 44, 1, 0, 0, 0x4B, 0, 255, 240 }));
 }
 
 TEST(TelnetCodec, aMisbehavingServerCannotLoopOrGrowIt)
@@ -446,14 +439,14 @@ TEST(TelnetCodec, aMisbehavingServerCannotLoopOrGrowIt)
     // The same unknown request a thousand times: answered a bounded number of times.
     std::string flood;
     for (int i = 0; i < 1000; ++i)
-        flood += bytes({255, 253, 99});
+        flood += bytes({ 255, 253, 99 });
     codec.feed(flood.data(), flood.size(), data, reply);
     EXPECT_LE(reply.size(), 3u * 16);
     EXPECT_GT(codec.refusedRequests(), 900);
     // An endless subnegotiation is cut, and data after its end still flows.
-    std::string sub = bytes({255, 250, 44, 107});
+    std::string sub = bytes({ 255, 250, 44, 107 });
     sub += std::string(100000, 'x');
-    sub += bytes({255, 240, 'D'});
+    sub += bytes({ 255, 240, 'D' });
     data.clear();
     codec.feed(sub.data(), sub.size(), data, reply);
     EXPECT_EQ(data, "D");
@@ -490,7 +483,7 @@ TEST_F(NetworkPort, rawConnectionCarriesBytesAsTheyAreAndReadsAsACable)
     LoopbackServer server;
     ASSERT_TRUE(open("tcp://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
     server.setReply("OK\r\n");
-    const std::string out = bytes({'H', 255, 0, 13});
+    const std::string out = bytes({ 'H', 255, 0, 13 });
     ASSERT_EQ(Output(h, out.data(), int32_t(out.size())), 4);
     ASSERT_TRUE(server.waitFor(out));
     EXPECT_EQ(server.received(), out);
@@ -509,35 +502,35 @@ TEST_F(NetworkPort, rawConnectionCarriesBytesAsTheyAreAndReadsAsACable)
 
 TEST_F(NetworkPort, rfc2217SendsTheSettingsAndLinesToTheRemotePortAndEscapesData)
 {
-    LoopbackServer server(bytes({255, 253, 44}));
+    LoopbackServer server(bytes({ 255, 253, 44 }));
     ASSERT_TRUE(open("rfc2217://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
     // The opening settings: 9600 baud, 8 data bits, no parity, one stop bit.
     ASSERT_TRUE(server.waitFor(TelnetCodec::baudCommand(9600)));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 2, 8, 255, 240})));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 3, 1, 255, 240})));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 4, 1, 255, 240})));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 5, 8, 255, 240}))) << "DTR on at open";
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 2, 8, 255, 240 })));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 3, 1, 255, 240 })));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 4, 1, 255, 240 })));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 5, 8, 255, 240 }))) << "DTR on at open";
 
     EXPECT_EQ(SetSettings(h, "19200,E,7,2"), 0);
     EXPECT_TRUE(server.waitFor(TelnetCodec::baudCommand(19200)));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 2, 7, 255, 240})));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 3, 3, 255, 240})));
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 4, 2, 255, 240})));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 2, 7, 255, 240 })));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 3, 3, 255, 240 })));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 4, 2, 255, 240 })));
     SetBreak(h, 1);
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 5, 5, 255, 240})));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 5, 5, 255, 240 })));
     SetBreak(h, 0);
     SetDTR(h, 0);
-    EXPECT_TRUE(server.waitFor(bytes({255, 250, 44, 5, 9, 255, 240})));
+    EXPECT_TRUE(server.waitFor(bytes({ 255, 250, 44, 5, 9, 255, 240 })));
 
-    const std::string out = bytes({'x', 255, 'y'});
+    const std::string out = bytes({ 'x', 255, 'y' });
     ASSERT_EQ(Output(h, out.data(), 3), 3);
-    EXPECT_TRUE(server.waitFor(bytes({'x', 255, 255, 'y'})));
+    EXPECT_TRUE(server.waitFor(bytes({ 'x', 255, 255, 'y' })));
 }
 
 TEST_F(NetworkPort, rfc2217ModemStateNoticesRaiseTheLineEvents)
 {
     // The server reports carrier and DSR up at once.
-    LoopbackServer server(bytes({255, 253, 44, 255, 250, 44, 107, 0xA0, 255, 240}));
+    LoopbackServer server(bytes({ 255, 253, 44, 255, 250, 44, 107, 0xA0, 255, 240 }));
     ASSERT_TRUE(open("rfc2217://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
     for (int i = 0; i < 100 && GetCarrier(h) != 1; ++i)
         pumpFor(10);
@@ -548,12 +541,12 @@ TEST_F(NetworkPort, rfc2217ModemStateNoticesRaiseTheLineEvents)
 
 TEST_F(NetworkPort, rfc2217LineStateNoticesRaiseTheErrorEvents)
 {
-    LoopbackServer server(bytes({255, 253, 44}));
+    LoopbackServer server(bytes({ 255, 253, 44 }));
     ASSERT_TRUE(open("rfc2217://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
     pumpFor(100);
     Recorder::reset();
     // The remote port saw a break and a framing error, then an overrun.
-    server.setReply(bytes({255, 250, 44, 106, 0x18, 255, 240, 255, 250, 44, 106, 0x02, 255, 240}));
+    server.setReply(bytes({ 255, 250, 44, 106, 0x18, 255, 240, 255, 250, 44, 106, 0x02, 255, 240 }));
     ASSERT_EQ(Output(h, "?", 1), 1);
     for (int i = 0; i < 100 && Recorder::codes().size() < 3; ++i)
         pumpFor(10);
@@ -586,7 +579,7 @@ TEST_F(NetworkPort, rfc2217KeepsToTheRulesOfAStrictServerAndGetsItsLineErrors)
 
 TEST_F(NetworkPort, aFloodOfNegotiationNeverHoldsAWaitPastItsTime)
 {
-    LoopbackServer server(bytes({255, 253, 44}), bytes({255, 251, 1, 255, 253, 99, 255, 241}));
+    LoopbackServer server(bytes({ 255, 253, 44 }), bytes({ 255, 251, 1, 255, 253, 99, 255, 241 }));
     QElapsedTimer t;
     t.start();
     ASSERT_TRUE(open("rfc2217://127.0.0.1:" + std::to_string(server.port()))) << lastOpenError();
@@ -609,7 +602,7 @@ TEST_F(NetworkPort, aClosedConnectionIsACarrierLossAndTheNextOpenConnectsAgain)
             pumpFor(10);
     }
     EXPECT_EQ(GetPortOpen(h), 0);
-    EXPECT_EQ(Recorder::codes(), std::vector<int32_t>{TOLCOM_EV_CD});
+    EXPECT_EQ(Recorder::codes(), std::vector<int32_t> { TOLCOM_EV_CD });
     EXPECT_EQ(GetCarrier(h), 0);
     LoopbackServer again;
     EXPECT_TRUE(open("tcp://127.0.0.1:" + std::to_string(again.port()))) << lastOpenError();
@@ -619,7 +612,8 @@ TEST_F(NetworkPort, anUnreachableServerFailsTheOpenWithItsReason)
 {
     // Port 1 on loopback: nothing listens there.
     EXPECT_FALSE(open("tcp://127.0.0.1:1", 2));
-    EXPECT_EQ(lastOpenError(), "Cannot open COM2 (tcp://127.0.0.1:1): cannot connect to 127.0.0.1:1: Connection refused");
+    EXPECT_EQ(
+        lastOpenError(), "Cannot open COM2 (tcp://127.0.0.1:1): cannot connect to 127.0.0.1:1: Connection refused");
     EXPECT_TRUE(logContains("SetPortOpen(TRUE): Cannot open COM2 (tcp://127.0.0.1:1): cannot connect"));
     char where[64] = {};
     EXPECT_EQ(GetPortTarget(2, where, sizeof where), 1);
