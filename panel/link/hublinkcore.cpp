@@ -153,8 +153,19 @@ void HublinkCore::portError(const ErrorInfo &error)
     setOffline(true);
 }
 
+QString HublinkCore::controlOpenError()
+{
+    QString reason;
+    if (m_comm && m_comm->metaObject()->indexOfMethod("lastOpenError()") >= 0)
+        QMetaObject::invokeMethod(m_comm, "lastOpenError", Qt::DirectConnection, Q_RETURN_ARG(QString, reason));
+    return reason;
+}
+
 void HublinkCore::OpenLink()
 {
+    // A new open: an error of an earlier one no longer stands.
+    m_portError = false;
+    m_openProblem.clear();
     const QString portText = m_settings.GetSetting(kAppName, kVarsSection, QStringLiteral("CommPort"), QStringLiteral("1"));
     const auto port = numericInt16(portText);
     if (!port) {
@@ -195,9 +206,7 @@ void HublinkCore::OpenLink()
         if (!getMember("PortOpen").toBool()) {
             // The control knows which device it tried and why it failed; the
             // operator gets that as the box's detail, under the fixed text.
-            QString reason;
-            if (m_comm && m_comm->metaObject()->indexOfMethod("lastOpenError()") >= 0)
-                QMetaObject::invokeMethod(m_comm, "lastOpenError", Qt::DirectConnection, Q_RETURN_ARG(QString, reason));
+            const QString reason = controlOpenError();
             m_openProblem = reason;
             m_dialogs.messageBoxWithDetail(
                 QStringLiteral("Serial COM Port Error.\nUnable to open COM") + getMember("CommPort").toString(), reason,
@@ -522,6 +531,19 @@ void HublinkCore::comHublink_CarrierChanged()
         m_modemState = ModemDisconnected;
         setOffline(true);
         m_dialogs.message(QStringLiteral("Modem Has gone Offline"));
+    } else if (m_modemState == DirectCable && m_linkEnabled && m_port >= 1 && m_port <= 4
+               && !getMember("PortOpen").toBool()) {
+        // The device went away under the open port (a USB adapter pulled
+        // out, a network serial server gone): the link is down now, not after
+        // three silent time-outs. The state changes before the box opens, and
+        // the box counts as a wait of the link, so nothing unloads it meanwhile.
+        m_linkEnabled = false;
+        m_portError = true;
+        setOffline(true);
+        m_openProblem = controlOpenError();
+        BusyScope busy(*this);
+        m_dialogs.messageBoxWithDetail(QStringLiteral("Serial COM Port Error."), m_openProblem, MsgButtons::Ok,
+                                       MsgIcon::Exclamation, QString());
     }
 }
 

@@ -128,6 +128,8 @@ private:
     ErrorInfo setMember(const char *name, const QVariant &value);
     QVariant getMember(const char *name, ErrorInfo *error = nullptr);
     void portError(const ErrorInfo &error);
+    // Why the control's port is not open, as the control words it ("" when it cannot say).
+    QString controlOpenError();
     void waitForInput(int64_t ms);
     void setOffline(bool on);
     void dialModem(const BusyScope &busy);

@@ -415,6 +415,43 @@ TEST_F(LinkTest, carrierLossWhileDirectlyCabledDoesNothingAndHangupOnlyWhenConne
     EXPECT_EQ(l.modemState(), HublinkCore::DirectCable);
 }
 
+// Guards against a vanished device going unreported until three commands
+// had timed out, and against its port error outliving the next good open.
+TEST_F(LinkTest, aDeviceThatVanishesIsAPortErrorAtOnceAndAReopenClearsIt)
+{
+    HublinkCore &l = open();
+    std::vector<bool> offlineSeen;
+    QObject::connect(&l, &HublinkCore::offlineChanged, [&](bool on) {
+        // The window redraws from this signal: the state must already be down.
+        EXPECT_FALSE(l.linkEnabled());
+        offlineSeen.push_back(on);
+    });
+    comm->open = false;
+    comm->openError = QStringLiteral("COM1: The device has gone away");
+    comm->raiseCarrierChange(false);
+    ASSERT_EQ(dialogs.count(), 1);
+    EXPECT_EQ(dialogs.lastText(), QStringLiteral("Serial COM Port Error."));
+    EXPECT_EQ(dialogs.shown().back().detail, comm->openError);
+    EXPECT_TRUE(l.isComError());
+    EXPECT_TRUE(l.isComOffline());
+    EXPECT_EQ(offlineSeen, std::vector<bool>{true});
+    float t = 0;
+    const int before = int(comm->written.size());
+    EXPECT_EQ(l.SendHublinkCmd(QStringLiteral("Y001"), t), QString());
+    EXPECT_EQ(int(comm->written.size()), before);
+
+    // A second carrier notice of the same loss says nothing more.
+    comm->raiseCarrierChange(false);
+    EXPECT_EQ(dialogs.count(), 1);
+
+    comm->openError.clear();
+    l.OpenLink();
+    EXPECT_TRUE(comm->open);
+    EXPECT_FALSE(l.isComError());
+    EXPECT_FALSE(l.isComOffline());
+    EXPECT_TRUE(l.openProblem().isEmpty());
+}
+
 TEST_F(LinkTest, commandWhileModemDisconnectedOffersTheConnectionBookFirst)
 {
     set("ModemEnable", "TRUE");

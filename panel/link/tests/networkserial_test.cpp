@@ -119,12 +119,15 @@ TEST_P(NetworkSerial, aLostServerIsACarrierLossAndTheNextOpenReconnects)
         QTest::qWait(20);
     EXPECT_FALSE(comm->property("PortOpen").toBool());
     EXPECT_GE(carrier.count(), 1);
-    // Nothing answers any more: offline after three questions, with the one
-    // message a pulled cable gives.
+    // The link reports the lost connection at once, as a port error with the
+    // reason under it, and sends nothing more until the port is opened again.
+    EXPECT_TRUE(form->link().isComOffline());
+    EXPECT_TRUE(form->link().isComError());
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Serial COM Port Error."});
+    EXPECT_FALSE(dialogs.shown().back().detail.isEmpty());
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(form->link().CPUYCmd(1, 0, src, err), 0);
-    EXPECT_TRUE(form->link().isComOffline());
-    EXPECT_EQ(dialogs.messageTexts(), QStringList{"No Response from Controller."});
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Serial COM Port Error."});
 
     // Once the server is back, the operator's next open (the settings
     // dialog's OK reloads the link) connects again.
