@@ -429,56 +429,48 @@ bool HubLine::pollLocks(int16_t address, Use use)
     return answered;
 }
 
-void HubLine::polledStatus(const Key &key, bool answered)
+// What a poll's end means for what waited on it: the entries it was to
+// confirm are settled, asked again, or given up after their tries; then the
+// clients waiting for that reading hear of it. One rule for status readings
+// (keyed by controller and output) and lock tables (keyed by controller).
+template <class K, class Settle>
+void HubLine::polled(const K &key, bool answered, std::map<K, std::vector<JournalEntry>> &unconfirmed,
+    std::map<K, int> &tries, std::deque<K> &confirmQueue, std::map<K, std::vector<Polled>> &waiters, Settle settle)
 {
-    const auto unconfirmed = m_unconfirmedTakes.find(key);
-    if (unconfirmed != m_unconfirmedTakes.end()) {
+    const auto open = unconfirmed.find(key);
+    if (open != unconfirmed.end()) {
         if (answered) {
-            settleTakes(key);
-        } else if (++m_confirmTries[key] < m_options.confirmTries) {
-            if (std::find(m_confirmStatus.begin(), m_confirmStatus.end(), key) == m_confirmStatus.end())
-                m_confirmStatus.push_back(key);
+            settle(key);
+        } else if (++tries[key] < m_options.confirmTries) {
+            if (std::find(confirmQueue.begin(), confirmQueue.end(), key) == confirmQueue.end())
+                confirmQueue.push_back(key);
         } else {
-            for (JournalEntry &e : unconfirmed->second) {
+            for (JournalEntry &e : open->second) {
                 e.note = QStringLiteral("not confirmed: no answer to the confirming polls");
                 m_journal.update(e);
             }
-            m_unconfirmedTakes.erase(unconfirmed);
+            unconfirmed.erase(open);
         }
     }
-    const auto it = m_statusWaiters.find(key);
-    if (it == m_statusWaiters.end())
+    const auto it = waiters.find(key);
+    if (it == waiters.end())
         return;
-    std::vector<Polled> waiters = std::move(it->second);
-    m_statusWaiters.erase(it);
-    for (const Polled &p : waiters)
+    std::vector<Polled> waiting = std::move(it->second);
+    waiters.erase(it);
+    for (const Polled &p : waiting)
         p(answered);
+}
+
+void HubLine::polledStatus(const Key &key, bool answered)
+{
+    polled(key, answered, m_unconfirmedTakes, m_confirmTries, m_confirmStatus, m_statusWaiters,
+        [this](const Key &k) { settleTakes(k); });
 }
 
 void HubLine::polledLocks(int16_t address, bool answered)
 {
-    const auto unconfirmed = m_unconfirmedLocks.find(address);
-    if (unconfirmed != m_unconfirmedLocks.end()) {
-        if (answered) {
-            settleLocks(address);
-        } else if (++m_confirmLockTries[address] < m_options.confirmTries) {
-            if (std::find(m_confirmLocks.begin(), m_confirmLocks.end(), address) == m_confirmLocks.end())
-                m_confirmLocks.push_back(address);
-        } else {
-            for (JournalEntry &e : unconfirmed->second) {
-                e.note = QStringLiteral("not confirmed: no answer to the confirming polls");
-                m_journal.update(e);
-            }
-            m_unconfirmedLocks.erase(unconfirmed);
-        }
-    }
-    const auto it = m_lockWaiters.find(address);
-    if (it == m_lockWaiters.end())
-        return;
-    std::vector<Polled> waiters = std::move(it->second);
-    m_lockWaiters.erase(it);
-    for (const Polled &p : waiters)
-        p(answered);
+    polled(address, answered, m_unconfirmedLocks, m_confirmLockTries, m_confirmLocks, m_lockWaiters,
+        [this](int16_t a) { settleLocks(a); });
 }
 
 void HubLine::settleTakes(const Key &key)

@@ -136,6 +136,10 @@ private:
     void settleLocks(int16_t address);
     void polledStatus(const Key &key, bool answered);
     void polledLocks(int16_t address, bool answered);
+    template <class K, class Settle>
+    void polled(const K &key, bool answered, std::map<K, std::vector<JournalEntry>> &unconfirmed,
+        std::map<K, int> &tries, std::deque<K> &confirmQueue, std::map<K, std::vector<Polled>> &waiters,
+        Settle settle);
     QString takeSummary(const TakeRequest &take) const;
     const Key *nextWatched(int64_t now) const;
 
