@@ -96,6 +96,11 @@ const std::vector<Key> &keys()
                 c.router = v;
                 return true;
             } },
+        { "hub", "salvos", "<data>/salvos", "folder of the salvo files (.PRE, the panel's format) clients may fire",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.salvoDir = v;
+                return true;
+            } },
         { "hub", "stale_seconds", "10", "an output read longer ago is polled before a client's question is answered",
             [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
                 int n = 0;
@@ -284,6 +289,11 @@ QString HubConfig::dataFolder() const
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/xelhub");
 }
 
+QString HubConfig::salvoFolder() const
+{
+    return salvoDir.isEmpty() ? dataFolder() + QStringLiteral("/salvos") : salvoDir;
+}
+
 QString ConfigProblem::text() const
 {
     return line > 0 ? QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(reason)
@@ -360,6 +370,8 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
         config.router = base.absoluteFilePath(config.router);
     if (!config.dataDir.isEmpty())
         config.dataDir = base.absoluteFilePath(config.dataDir);
+    if (!config.salvoDir.isEmpty())
+        config.salvoDir = base.absoluteFilePath(config.salvoDir);
     if (config.lines.empty()) {
         config.lines.emplace_back();
         config.lines.back().serial.name = QStringLiteral("main");

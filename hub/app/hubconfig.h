@@ -26,6 +26,7 @@ struct HubConfig {
     QString name = QStringLiteral("xelhub");
     QString dataDir; // empty: $XDG_DATA_HOME/xelhub
     QString router; // configuration file, or "auto"
+    QString salvoDir; // empty: <data folder>/salvos
     Freshness freshness;
     std::vector<LineConfig> lines;
     bool panelEnabled = true;
@@ -34,6 +35,7 @@ struct HubConfig {
 
     bool autoConfigure() const { return router.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; }
     QString dataFolder() const;
+    QString salvoFolder() const;
 };
 
 struct ConfigProblem {

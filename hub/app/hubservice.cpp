@@ -89,6 +89,7 @@ bool HubService::start(const HubConfig &config, QString *error)
         hubLog(QStringLiteral("journal: %1 entries were open when the hub last stopped; marked interrupted")
                    .arg(m_journal.recovered()));
     m_core = std::make_unique<HubCore>(*m_state, m_journal, m_clock, config.freshness);
+    m_core->setSalvoFolder(config.salvoFolder());
     for (size_t i = 0; i < config.lines.size(); ++i) {
         const LineConfig &lc = config.lines[i];
         m_lines.push_back(std::make_unique<HubLine>(

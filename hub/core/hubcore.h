@@ -32,6 +32,10 @@ public:
     Clock &clock() { return m_clock; }
     const Freshness &freshness() const { return m_fresh; }
 
+    // The folder of the hub's salvo files (empty: no salvos).
+    const QString &salvoFolder() const { return m_salvoFolder; }
+    void setSalvoFolder(const QString &folder) { m_salvoFolder = folder; }
+
     // Lines are not owned.
     void addLine(HubLine *line) { m_lines.push_back(line); }
     const std::vector<HubLine *> &lines() const { return m_lines; }
@@ -50,6 +54,7 @@ private:
     Journal &m_journal;
     Clock &m_clock;
     Freshness m_fresh;
+    QString m_salvoFolder;
     std::vector<HubLine *> m_lines;
 };
 

@@ -189,6 +189,26 @@ int64_t HubLine::submitLockToggle(int16_t address, int output, const Origin &ori
 {
     Command c;
     c.done = std::move(done);
+    c.entry.origin = origin;
+    return submitLockCommand(std::move(c), address, output, QStringLiteral("lock toggle"));
+}
+
+int64_t HubLine::submitLock(int16_t address, int output, bool locked, const Origin &origin, Done done, bool forced)
+{
+    Command c;
+    c.done = std::move(done);
+    c.entry.origin = origin;
+    c.wanted = locked ? 1 : 0;
+    if (forced) {
+        const Origin *owner = m_state.lockOwner(address, output);
+        c.entry.note = owner ? QStringLiteral("forced open: held by ") + originText(*owner)
+                             : QStringLiteral("forced open");
+    }
+    return submitLockCommand(std::move(c), address, output, locked ? QStringLiteral("lock") : QStringLiteral("unlock"));
+}
+
+int64_t HubLine::submitLockCommand(Command c, int16_t address, int output, const QString &what)
+{
     JournalEntry &e = c.entry;
     e.kind = JournalEntry::Kind::Lock;
     e.line = m_name;
@@ -196,8 +216,7 @@ int64_t HubLine::submitLockToggle(int16_t address, int output, const Origin &ori
     e.output = output;
     e.destination = m_state.destinationName(address, output);
     e.summary = (e.destination.isEmpty() ? QStringLiteral("output %1").arg(output) : e.destination)
-        + QStringLiteral(" lock toggle");
-    e.origin = origin;
+        + QLatin1Char(' ') + what;
     if (!m_journal.add(e)) {
         e.state = EntryState::Failed;
         e.note = QStringLiteral("the journal cannot record it");
@@ -205,7 +224,7 @@ int64_t HubLine::submitLockToggle(int16_t address, int output, const Origin &ori
             c.done(e);
         return 0;
     }
-    hubLog(QStringLiteral("lock %1 %2 from %3: queued").arg(e.id).arg(e.summary, originText(origin)));
+    hubLog(QStringLiteral("lock %1 %2 from %3: queued").arg(e.id).arg(e.summary, originText(e.origin)));
     if (!HublinkLCommand(address, output - 1).ok) {
         finishCommand(c, EntryState::Failed, QString(), HublinkLCommand(address, output - 1).error);
         return e.id;
@@ -334,10 +353,23 @@ void HubLine::runCommand(Command &c)
             src.push_back(static_cast<int16_t>(v - 1));
         text = HublinkHCommand(e.address, static_cast<int>(e.inputs.size()), e.output - 1, src).text;
     } else {
+        // A lock set needs the table as it is now: a toggle on an old reading
+        // could turn the lock the wrong way.
+        if (c.wanted >= 0 && !locksFresh(e.address, m_options.lockSetFreshMs) && !pollLocks(e.address, Use::Other)) {
+            finishCommand(c, EntryState::Failed, QString(),
+                m_online ? QStringLiteral("the lock table could not be read") : QStringLiteral("line offline"));
+            return;
+        }
         const std::vector<bool> *locks = m_state.locks(e.address);
         const bool known = m_state.locksReadAt(e.address) >= 0 && locks && e.output >= 1
             && e.output <= static_cast<int>(locks->size());
         e.previous = { static_cast<int16_t>(known ? ((*locks)[static_cast<size_t>(e.output - 1)] ? 1 : 0) : -1) };
+        if (c.wanted >= 0 && e.previous[0] == c.wanted) {
+            const QString already = c.wanted ? QStringLiteral("already locked") : QStringLiteral("already free");
+            finishCommand(c, EntryState::Confirmed, QString(),
+                e.note.isEmpty() ? already : e.note + QStringLiteral("; ") + already);
+            return;
+        }
         text = HublinkLCommand(e.address, e.output - 1).text;
     }
     // Written before the line goes out: after a kill the entry says "sent",
@@ -355,7 +387,7 @@ void HubLine::runCommand(Command &c)
         if (e.kind == JournalEntry::Kind::Take)
             m_state.takeAcknowledged(e.address, e.output, e.inputs);
         else
-            m_state.lockToggled(e.address, e.output);
+            m_state.lockToggled(e.address, e.output, &e.origin);
         finishCommand(c, EntryState::Acknowledged, reply, QString());
         if (e.kind == JournalEntry::Kind::Take) {
             m_unconfirmedTakes[key].push_back(e);

@@ -48,6 +48,7 @@ struct LineOptions {
     int reopenMs = 5000; // a closed port is opened again this often
     int redialMs = 30000; // a dial-up line that could not connect is dialled again after this
     int confirmTries = 3; // confirming polls of a take before giving up
+    int lockSetFreshMs = 2000; // a lock set to a state reads the table first when it is older than this
 };
 
 // A take as the line sends it: one input per controller level, 1-based, 0 =
@@ -79,6 +80,15 @@ public:
     // id (0 when the journal refused the entry; done has then run with failed).
     int64_t submitTake(const TakeRequest &take, const Origin &origin, Done done = {});
     int64_t submitLockToggle(int16_t address, int output, const Origin &origin, Done done = {});
+    // Queues a lock set to a state (the controller only toggles): at its turn
+    // the lock table is read unless it is recent, and the toggle goes out only
+    // when the output is not already as wanted (then the entry is confirmed
+    // with nothing sent). A lock made this way is owned by origin (see
+    // RouterState::lockOwner). forced: the journal notes that the lock of
+    // another owner was forced open; whether that is allowed is the server's
+    // decision, made before it calls this.
+    int64_t submitLock(
+        int16_t address, int output, bool locked, const Origin &origin, Done done = {}, bool forced = false);
 
     // Reads an output's status (a controller's lock table) ahead of the rest
     // of the work; polled runs when the read is done.
@@ -118,7 +128,9 @@ private:
     struct Command {
         JournalEntry entry;
         Done done;
+        int wanted = -1; // a lock set: 1 locked, 0 free; -1 a toggle or a take
     };
+    int64_t submitLockCommand(Command c, int16_t address, int output, const QString &what);
     enum class Use { Other, Watch, Locks };
 
     void scheduleNext(int delayMs);

@@ -20,6 +20,17 @@ struct Origin {
     QString server; // "panel", "videohub", ...
     QString address; // client address and port
     QString name; // the client's name when it gave one
+
+    // The same client: same server, and the same name when one was given
+    // (an operator signed in twice is one owner), else the same address.
+    bool sameClient(const Origin &other) const
+    {
+        if (server != other.server)
+            return false;
+        if (!name.isEmpty() || !other.name.isEmpty())
+            return name == other.name;
+        return address == other.address;
+    }
 };
 
 enum class EntryState { Queued, Sent, Acknowledged, Refused, Failed, Confirmed, Contradicted };

@@ -138,6 +138,8 @@ void RouterState::locksRead(int16_t address, const std::vector<bool> &locks, int
         if (!wasKnown || c->locks[k] != now_locked) {
             const bool changed = c->locks[k] != now_locked;
             c->locks[k] = now_locked;
+            if (!now_locked)
+                m_owners.erase({ address, static_cast<int>(k) + 1 });
             if (changed || now_locked)
                 emit lockChanged(address, static_cast<int>(k) + 1, now_locked);
         }
@@ -146,14 +148,24 @@ void RouterState::locksRead(int16_t address, const std::vector<bool> &locks, int
     emit locksRefreshed(address);
 }
 
-void RouterState::lockToggled(int16_t address, int output)
+void RouterState::lockToggled(int16_t address, int output, const Origin *by)
 {
     Controller *c = find(address);
     if (!c || c->locksReadAt < 0 || output < 1 || output > static_cast<int>(c->locks.size()))
         return;
     const size_t k = static_cast<size_t>(output - 1);
     c->locks[k] = !c->locks[k];
+    if (c->locks[k] && by)
+        m_owners[{ address, output }] = *by;
+    else
+        m_owners.erase({ address, output });
     emit lockChanged(address, output, c->locks[k]);
+}
+
+const Origin *RouterState::lockOwner(int16_t address, int output) const
+{
+    const auto it = m_owners.find({ address, output });
+    return it == m_owners.end() ? nullptr : &it->second;
 }
 
 void RouterState::setLineOnline(const QString &line, bool online)

@@ -6,6 +6,7 @@
 // servers subscribe to these signals and keep no router state of their own.
 #pragma once
 
+#include "journal.h"
 #include "statandconfig.h"
 
 #include <QObject>
@@ -67,7 +68,13 @@ public:
     // A lock table read (index output - 1).
     void locksRead(int16_t address, const std::vector<bool> &locks, int64_t now);
     // An acknowledged lock toggle: the lock follows at once when it is known.
-    void lockToggled(int16_t address, int output);
+    // by: who made it; a lock that ends locked is then owned by them.
+    void lockToggled(int16_t address, int output, const Origin *by = nullptr);
+
+    // Who holds a lock made through the hub; nullptr for a free output and
+    // for a lock the hub did not make (set on the controller or by hand).
+    // An owner is forgotten as soon as the output is seen or made free.
+    const Origin *lockOwner(int16_t address, int output) const;
 
     // Link state of a controller line, by the line's name.
     void setLineOnline(const QString &line, bool online);
@@ -86,6 +93,7 @@ signals:
     void crosspointChanged(int16_t address, int output, int ctlLevel, int input, bool flag, int previousInput);
     // An output's status was read (changed or not).
     void statusRefreshed(int16_t address, int output);
+    // The owner (lockOwner) is already up to date when this is emitted.
     void lockChanged(int16_t address, int output, bool locked);
     void locksRefreshed(int16_t address);
     void lineStateChanged(const QString &line, bool online);
@@ -104,6 +112,7 @@ private:
     std::vector<ControllerInfo> m_info;
     std::vector<Controller> m_state; // parallel to m_info
     std::map<QString, bool> m_lines;
+    std::map<std::pair<int16_t, int>, Origin> m_owners;
 };
 
 } // namespace exel::hub
