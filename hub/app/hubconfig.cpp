@@ -18,7 +18,7 @@ namespace {
 using Setter = std::function<bool(HubConfig &, LineConfig *, const QString &value, QString &why)>;
 
 struct Key {
-    const char *section; // "hub", "line", "panel", "journal"
+    const char *section; // "hub", "line", "panel", "videohub", "journal"
     const char *name;
     const char *defaultText;
     const char *help;
@@ -260,6 +260,101 @@ const std::vector<Key> &keys()
             [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
                 return toInt(v, 100, 60000, c.panel.answerDeadlineMs, why);
             } },
+        { "videohub", "levels", "(required)",
+            "the level shown, or levels taken together as one (\"VIDEO+AUD-A+AUD-B\": a route is taken on all of "
+            "them, the first numbers the ports)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                if (v.isEmpty()) {
+                    why = QStringLiteral("a level name is needed");
+                    return false;
+                }
+                c.videohubs.back().levels = v;
+                return true;
+            } },
+        { "videohub", "address", "127.0.0.1", "address the listener binds to",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                const QHostAddress a(v);
+                if (a.isNull()) {
+                    why = QStringLiteral("\"%1\" is not an address").arg(v);
+                    return false;
+                }
+                c.videohubs.back().address = a;
+                return true;
+            } },
+        { "videohub", "port", "9990",
+            "TCP port of the listener (9991 is refused: Blackmagic panels use it for their settings)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 1, 65535, n, why))
+                    return false;
+                if (n == 9991) {
+                    why = QStringLiteral("9991 is Blackmagic panels' settings port; choose another");
+                    return false;
+                }
+                c.videohubs.back().port = static_cast<quint16>(n);
+                return true;
+            } },
+        { "videohub", "allow", "127.0.0.0/8, ::1", "addresses and networks clients may connect from (\"any\" for all)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                QString bad;
+                AllowList &allow = c.videohubs.back().allow;
+                if (!allow.parse(v, &bad) || allow.text().isEmpty()) {
+                    why = QStringLiteral("\"%1\" is not an address or network").arg(bad.isEmpty() ? v : bad);
+                    return false;
+                }
+                return true;
+            } },
+        { "videohub", "force_unlock", "false",
+            "whether F (force a lock open) may open another client's lock; each one is journaled",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                return toBool(v, c.videohubs.back().forceUnlock, why);
+            } },
+        { "videohub", "labels", "refuse",
+            "a label change from a client: refuse (NAK; names belong to the router's configuration) or ignore (ACK, "
+            "and the configuration's labels sent back)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                const QString l = v.toLower();
+                if (l == QLatin1String("refuse"))
+                    c.videohubs.back().labels = VideohubServerOptions::Labels::Refuse;
+                else if (l == QLatin1String("ignore"))
+                    c.videohubs.back().labels = VideohubServerOptions::Labels::Ignore;
+                else {
+                    why = QStringLiteral("\"%1\" is not refuse or ignore").arg(v);
+                    return false;
+                }
+                return true;
+            } },
+        { "videohub", "name", "<hub name> <levels>", "the friendly name clients show",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.videohubs.back().friendlyName = v;
+                return true;
+            } },
+        { "videohub", "model", "xelhub <configuration name>", "the model name clients show",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.videohubs.back().model = v;
+                return true;
+            } },
+        { "videohub", "max_clients", "256", "clients at once; more are refused",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                return toInt(v, 1, 10000, c.videohubs.back().maxClients, why);
+            } },
+        { "videohub", "output_buffer", "1048576", "unsent bytes after which a client counts as not reading",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 65536, 64 * 1024 * 1024, n, why))
+                    return false;
+                c.videohubs.back().maxOutput = n;
+                return true;
+            } },
+        { "videohub", "block_rate", "200", "blocks a second a client may send, sustained (twice that in one burst)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 1, 100000, n, why))
+                    return false;
+                c.videohubs.back().blockRate = n;
+                c.videohubs.back().blockBurst = 2.0 * n;
+                return true;
+            } },
         { "journal", "max_entries", "100000", "entries kept; older ones are removed",
             [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
                 int n = 0;
@@ -331,10 +426,18 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
                 config.lines.emplace_back();
                 line = &config.lines.back();
                 line->serial.name = name;
+            } else if (section == QLatin1String("videohub")) {
+                // One listener per section; [videohub NAME] names it in the log.
+                config.videohubs.emplace_back();
+                if (words.size() > 1)
+                    config.videohubs.back().name = words.mid(1).join(u' ');
+                else
+                    config.videohubs.back().name.clear();
             } else if (section != QLatin1String("hub") && section != QLatin1String("panel")
                 && section != QLatin1String("journal")) {
                 return fail(n,
-                    QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, journal)")
+                    QStringLiteral(
+                        "unknown section [%1] (sections: hub, line, line NAME, panel, videohub, videohub NAME, journal)")
                         .arg(words.value(0)));
             } else if (words.size() > 1) {
                 return fail(n, QStringLiteral("section [%1] takes no name").arg(section));
@@ -356,7 +459,9 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
         if (!def)
             return fail(n, QStringLiteral("unknown key \"%1\" in [%2]").arg(key, section));
         const QString id = section + QLatin1Char('/')
-            + (line && section == QLatin1String("line") ? line->serial.name : QString()) + QLatin1Char('/') + key;
+            + (line && section == QLatin1String("line") ? line->serial.name : QString())
+            + (section == QLatin1String("videohub") ? QString::number(config.videohubs.size()) : QString())
+            + QLatin1Char('/') + key;
         if (!seen.insert(id).second)
             return fail(n, QStringLiteral("key \"%1\" given twice").arg(key));
         QString why;
@@ -372,6 +477,19 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
         config.dataDir = base.absoluteFilePath(config.dataDir);
     if (!config.salvoDir.isEmpty())
         config.salvoDir = base.absoluteFilePath(config.salvoDir);
+    std::set<QString> listenerNames;
+    std::set<int> listenerPorts { config.panelEnabled ? config.panel.port : -1 };
+    for (VideohubServerOptions &v : config.videohubs) {
+        if (v.levels.isEmpty())
+            return fail(0, QStringLiteral("[videohub%1] needs levels = (a level, or levels joined by +)")
+                               .arg(v.name.isEmpty() ? QString() : QLatin1Char(' ') + v.name));
+        if (v.name.isEmpty())
+            v.name = v.levels;
+        if (!listenerNames.insert(v.name).second)
+            return fail(0, QStringLiteral("videohub listener \"%1\" is described twice").arg(v.name));
+        if (!listenerPorts.insert(v.port).second)
+            return fail(0, QStringLiteral("videohub %1: port %2 is already used by another listener").arg(v.name).arg(v.port));
+    }
     if (config.lines.empty()) {
         config.lines.emplace_back();
         config.lines.back().serial.name = QStringLiteral("main");
@@ -418,6 +536,8 @@ QString hubConfigHelp()
             out += (out.isEmpty() ? QString() : QStringLiteral("\n"))
                 + (section == QLatin1String("line")
                         ? QStringLiteral("[line] or [line NAME] (one per controller line)\n")
+                        : section == QLatin1String("videohub")
+                        ? QStringLiteral("[videohub] or [videohub NAME] (one per Videohub listener; none by default)\n")
                         : QStringLiteral("[%1]\n").arg(section));
         }
         out += QStringLiteral("  %1 = %2\n      %3\n")

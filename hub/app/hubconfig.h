@@ -9,6 +9,7 @@
 #include "journal.h"
 #include "panelserver.h"
 #include "serialline.h"
+#include "videohubserver.h"
 
 #include <QString>
 
@@ -31,6 +32,7 @@ struct HubConfig {
     std::vector<LineConfig> lines;
     bool panelEnabled = true;
     PanelServerOptions panel;
+    std::vector<VideohubServerOptions> videohubs; // one per [videohub] section
     JournalLimits journal;
 
     bool autoConfigure() const { return router.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; }

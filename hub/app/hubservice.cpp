@@ -105,6 +105,11 @@ bool HubService::start(const HubConfig &config, QString *error)
             hubLog(QStringLiteral("panel server: listening beyond loopback, but only loopback clients are allowed "
                                   "([panel] allow)"));
     }
+    for (const VideohubServerOptions &vo : config.videohubs) {
+        m_videohubs.push_back(std::make_unique<VideohubServer>(*m_core, vo, config.name));
+        if (!m_videohubs.back()->listen(error))
+            return false;
+    }
     for (auto &line : m_lines)
         line->start();
     hubLog(QStringLiteral("%1: started with %2 (%3 controllers, %4 destinations)")
@@ -141,6 +146,7 @@ void HubService::stop()
 {
     for (auto &line : m_lines)
         line->stop();
+    m_videohubs.clear();
     m_panel.reset();
     m_core.reset();
     m_lines.clear();

@@ -8,6 +8,7 @@
 #include "hubcore.h"
 #include "panelserver.h"
 #include "serialline.h"
+#include "videohubserver.h"
 
 #include <QObject>
 
@@ -30,6 +31,7 @@ public:
     RouterState &state() { return *m_state; }
     Journal &journal() { return m_journal; }
     PanelServer *panelServer() { return m_panel.get(); }
+    const std::vector<std::unique_ptr<VideohubServer>> &videohubServers() const { return m_videohubs; }
     const std::vector<std::unique_ptr<HubLine>> &lines() const { return m_lines; }
 
 private:
@@ -44,6 +46,7 @@ private:
     std::vector<std::unique_ptr<HubLine>> m_lines;
     std::unique_ptr<HubCore> m_core;
     std::unique_ptr<PanelServer> m_panel;
+    std::vector<std::unique_ptr<VideohubServer>> m_videohubs;
 };
 
 } // namespace exel::hub
