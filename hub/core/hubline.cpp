@@ -561,6 +561,10 @@ void HubLine::settleLocks(int16_t address)
     const int64_t now = m_journal.wallNow();
     for (size_t n = 0; n < entries.size(); ++n) {
         JournalEntry &e = entries[n];
+        // A forced opening stays on record whatever the poll then says.
+        const QString forced = e.note.startsWith(QLatin1String("forced open"))
+            ? e.note.section(QLatin1Char(';'), 0, 0) + QStringLiteral("; ")
+            : QString();
         // Toggles of the same output after this one decide what the table shows.
         int later = 0;
         for (size_t m = n + 1; m < entries.size(); ++m)
@@ -568,19 +572,20 @@ void HubLine::settleLocks(int16_t address)
         const bool shown = locks && e.output >= 1 && e.output <= static_cast<int>(locks->size())
             && (*locks)[static_cast<size_t>(e.output - 1)];
         if (later > 0) {
-            e.note = QStringLiteral("toggled again before a poll");
+            e.note = forced + QStringLiteral("toggled again before a poll");
             m_journal.update(e);
             continue;
         }
         if (e.previous.empty() || e.previous[0] < 0) {
-            e.note = shown ? QStringLiteral("a poll shows it locked (lock before unknown)")
-                           : QStringLiteral("a poll shows it free (lock before unknown)");
+            e.note = forced
+                + (shown ? QStringLiteral("a poll shows it locked (lock before unknown)")
+                         : QStringLiteral("a poll shows it free (lock before unknown)"));
             m_journal.update(e);
             continue;
         }
         const bool expected = e.previous[0] == 0;
         e.state = shown == expected ? EntryState::Confirmed : EntryState::Contradicted;
-        e.note = shown ? QStringLiteral("a poll shows it locked") : QStringLiteral("a poll shows it free");
+        e.note = forced + (shown ? QStringLiteral("a poll shows it locked") : QStringLiteral("a poll shows it free"));
         e.settledAt = now;
         m_journal.update(e);
         hubLog(QStringLiteral("lock %1 %2: %3 (%4)").arg(e.id).arg(e.summary, entryStateName(e.state), e.note));

@@ -44,6 +44,11 @@ VideohubView::VideohubView(const RouterState &state, std::vector<int> levels)
     // Three digits on the controller's wire: at most 999 ports.
     m_inputs = std::min<int>(first.numInputs, 999);
     m_outputs = std::min<int>(first.numOutputs, 999);
+    // And no more outputs than the hub keeps state for (the controller's
+    // highest configured output): a port past it could be routed but never
+    // shown.
+    if (const ControllerInfo *info = state.controller(m_address))
+        m_outputs = std::min(m_outputs, info->outputs);
 }
 
 int VideohubView::sourceAt(int input) const

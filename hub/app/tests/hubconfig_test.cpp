@@ -81,7 +81,7 @@ TEST(HubConfig, badInput_namesTheLineAndReason)
         { "router = a.cfg\n", 1, "a key before the first section" },
         { "[hub]\nrouter a.cfg\n", 2, "expected key = value" },
         { "[hub\n", 1, "must end with" },
-        { "[videohub]\n", 1, "unknown section [videohub]" },
+        { "[videohubs]\n", 1, "unknown section [videohubs]" },
         { "[hub]\nname = x\n", 0, "router is required" },
         { "[hub]\nrouter = a\n[line a]\nport=COM1\n[line b]\nport=COM1\n", 0, "two lines on COM1" },
         { "[hub]\nrouter = a\n[line a]\nport=COM1\n[line a]\n", 5, "described twice" },
