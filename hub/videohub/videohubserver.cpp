@@ -109,24 +109,34 @@ bool VideohubServer::listen(QString *error)
                         .arg(m_options.port)
                         .arg(m_server.errorString()));
     const RouterState &state = m_hub.state();
+    // Each change goes out as it happens, one write per client: the line's
+    // next command may keep this thread busy in the engine for a whole
+    // exchange, so nothing is held back for later. A listener shows one
+    // controller level, so a status read or an acknowledged take is at most
+    // one routing item here.
     connect(&state, &RouterState::crosspointChanged, this,
         [this](int16_t address, int output, int ctlLevel, int input, bool, int) {
-            const int port = m_view->outputFor(address, output);
-            if (port < 0 || ctlLevel != m_view->controllerLevel())
-                return;
             // An input the protocol cannot name is not sent: clients keep
             // what they had rather than see a made-up route.
             if (const auto item = m_view->routingItem(address, output, ctlLevel, input)) {
-                m_routes[port] = *item;
-                arm();
+                QByteArray block;
+                appendVideohubBlock(block, "VIDEO OUTPUT ROUTING", { *item });
+                const std::vector<VideohubClient *> clients = m_clients;
+                for (VideohubClient *c : clients)
+                    c->send(block);
             }
         });
     connect(&state, &RouterState::lockChanged, this, [this](int16_t address, int output, bool) {
         const int port = m_view->outputFor(address, output);
         if (port < 0)
             return;
-        m_locks.insert(port);
-        arm();
+        const std::vector<VideohubClient *> clients = m_clients;
+        for (VideohubClient *c : clients) {
+            QByteArray block;
+            appendVideohubBlock(
+                block, "VIDEO OUTPUT LOCKS", { videohubItem(port, QByteArray(1, m_view->lockFor(port, c->origin()))) });
+            c->send(block);
+        }
     });
     hubLog(QStringLiteral("%1: listening on %2 port %3 for %4 (%5 inputs, %6 outputs), clients allowed from %7")
                .arg(tag(), m_options.address.toString())
@@ -178,46 +188,6 @@ void VideohubServer::forget(VideohubClient *client)
         return;
     m_clients.erase(it);
     emit clientCountChanged(clientCount());
-}
-
-void VideohubServer::arm()
-{
-    // Everything that changes in this turn of the event loop (a status read
-    // covers several levels, a lock table many outputs) goes out together.
-    if (m_armed)
-        return;
-    m_armed = true;
-    QMetaObject::invokeMethod(this, &VideohubServer::flush, Qt::QueuedConnection);
-}
-
-void VideohubServer::flush()
-{
-    m_armed = false;
-    QByteArray routing;
-    if (!m_routes.empty()) {
-        std::vector<QByteArray> items;
-        items.reserve(m_routes.size());
-        for (auto &[port, item] : m_routes)
-            items.push_back(std::move(item));
-        appendVideohubBlock(routing, "VIDEO OUTPUT ROUTING", items);
-        m_routes.clear();
-    }
-    const std::set<int> locks = std::move(m_locks);
-    m_locks.clear();
-    const std::vector<VideohubClient *> clients = m_clients;
-    for (VideohubClient *c : clients) {
-        QByteArray out;
-        if (!locks.empty()) {
-            std::vector<QByteArray> items;
-            items.reserve(locks.size());
-            for (const int port : locks)
-                items.push_back(videohubItem(port, QByteArray(1, m_view->lockFor(port, c->origin()))));
-            appendVideohubBlock(out, "VIDEO OUTPUT LOCKS", items);
-        }
-        out += routing;
-        if (!out.isEmpty())
-            c->send(out);
-    }
 }
 
 bool VideohubServer::route(VideohubClient &client, const VideohubRequest &request, QString &why)
@@ -402,6 +372,10 @@ void VideohubClient::send(const QByteArray &bytes)
     if (m_dropped)
         return;
     m_socket->write(bytes);
+    // Into the kernel now: Qt would otherwise send it from the event loop,
+    // which the line's next command may keep waiting for a whole exchange.
+    // flush() never blocks; what the kernel does not take stays buffered.
+    m_socket->flush();
     if (m_socket->bytesToWrite() > m_server.m_options.maxOutput)
         drop(QStringLiteral("not reading (%1 bytes unsent)").arg(m_socket->bytesToWrite()));
 }

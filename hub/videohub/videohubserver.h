@@ -8,8 +8,8 @@
 // else); what they ask for goes through the line's queue and journal, and
 // every client of the listener hears of a change only when the hub's state
 // changes (after the controller acknowledged it, or when a poll shows a
-// change made elsewhere). Changes that arrive together go out as one write
-// per client. Every client has bounded lines, blocks, request rate, waiting
+// change made elsewhere), each change at once as one write per client.
+// Every client has bounded lines, blocks, request rate, waiting
 // work and output; one that goes past them is dropped and logged. Nothing a
 // client does waits on another.
 //
@@ -32,9 +32,7 @@
 #include <QTcpServer>
 #include <QTimer>
 
-#include <map>
 #include <memory>
-#include <set>
 
 class QTcpSocket;
 
@@ -87,8 +85,6 @@ private:
     friend class VideohubClient;
     void onNewConnection();
     void forget(VideohubClient *client);
-    void flush();
-    void arm();
     QString tag() const;
     // A client's routing or lock block: queued, or false with the reason.
     bool route(VideohubClient &client, const VideohubRequest &request, QString &why);
@@ -101,10 +97,6 @@ private:
     VideohubIdentity m_identity;
     QTcpServer m_server;
     std::vector<VideohubClient *> m_clients;
-    // Changes waiting for the next write: routing items by port, lock ports.
-    std::map<int, QByteArray> m_routes;
-    std::set<int> m_locks;
-    bool m_armed = false;
 };
 
 // One connected client.
