@@ -116,7 +116,7 @@ TEST(VideohubEndToEnd, greeting_matchesTheConfigurationAndTheControllersCrosspoi
     EXPECT_EQ(d.routing, c.routing);
 }
 
-TEST(VideohubEndToEnd, route_becomesTheTakeAtTheControllerAndEveryClientHearsItOnce)
+TEST(VideohubEndToEnd, route_becomesTheTakeAtTheControllerAndEveryOneOf50ClientsHearsItOnce)
 {
     VideohubHub hub(kVideo);
     QString error;
@@ -124,7 +124,7 @@ TEST(VideohubEndToEnd, route_becomesTheTakeAtTheControllerAndEveryClientHearsItO
     hub.recordTakes();
     ASSERT_TRUE(hub.swept());
     std::vector<std::unique_ptr<VideohubTestClient>> clients;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 50; ++i) {
         clients.push_back(std::make_unique<VideohubTestClient>());
         ASSERT_TRUE(clients.back()->connectTo(hub.port()));
     }
@@ -134,7 +134,6 @@ TEST(VideohubEndToEnd, route_becomesTheTakeAtTheControllerAndEveryClientHearsItO
     for (auto &c : clients)
         EXPECT_TRUE(c->routedTo(4, 8));
     EXPECT_EQ(hub.takes, QStringList { QStringLiteral("H005009000000000") });
-    EXPECT_TRUE(hub.h.emu("dump").size() > 0);
     // The confirming poll changes nothing, so nothing more is sent.
     hubtest::pumpFor(1500);
     for (auto &c : clients)
@@ -352,4 +351,49 @@ TEST(VideohubEndToEnd, garbageAndOverLongLines_endOnlyThatClient)
     good.send("PING:\n\n");
     EXPECT_EQ(good.reply(), QStringLiteral("ACK"));
     EXPECT_EQ(hub.h.hub.videohubServers().front()->clientCount(), 2);
+}
+
+TEST(VideohubEndToEnd, clientThatStopsReading_isDroppedAndHoldsNoOneUp)
+{
+    VideohubHub hub(kVideo + QStringLiteral("output_buffer = 65536\nblock_rate = 100000\n"));
+    QString error;
+    ASSERT_TRUE(hub.start(&error)) << qPrintable(error);
+    VideohubTestClient good;
+    ASSERT_TRUE(good.connectTo(hub.port()));
+    // A client that asks and asks and never reads the answers.
+    QTcpSocket deaf;
+    deaf.setReadBufferSize(1024);
+    deaf.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    deaf.connectToHost(QStringLiteral("127.0.0.1"), hub.port());
+    ASSERT_TRUE(deaf.waitForConnected(3000));
+    QByteArray asks;
+    for (int i = 0; i < 200; ++i)
+        asks += "INPUT LABELS:\n\n";
+    QElapsedTimer t;
+    t.start();
+    while (deaf.state() == QAbstractSocket::ConnectedState && t.elapsed() < 20000) {
+        deaf.write(asks);
+        deaf.flush();
+        // The other client is answered all along.
+        good.send("PING:\n\n");
+        ASSERT_EQ(good.reply(2000), QStringLiteral("ACK"));
+    }
+    EXPECT_TRUE(waitFor([&] { return hub.h.hub.videohubServers().front()->clientCount() == 1; }, 5000));
+    good.route(1, 2);
+    EXPECT_EQ(good.reply(), QStringLiteral("ACK"));
+    EXPECT_TRUE(good.routedTo(1, 2));
+}
+
+TEST(VideohubEndToEnd, labelsIgnored_ackAndTheConfigurationsNamesBack)
+{
+    VideohubHub hub(kVideo + QStringLiteral("labels = ignore\n"));
+    QString error;
+    ASSERT_TRUE(hub.start(&error)) << qPrintable(error);
+    VideohubTestClient c;
+    ASSERT_TRUE(c.connectTo(hub.port()));
+    c.send("OUTPUT LABELS:\n0 Not the name\n\n");
+    EXPECT_EQ(c.reply(), QStringLiteral("ACK"));
+    EXPECT_TRUE(c.pumpUntil([&] { return c.blocksSeen[QStringLiteral("OUTPUT LABELS:")] == 2; }, 3000));
+    EXPECT_EQ(c.outputLabels[0], QStringLiteral("PGM"));
+    EXPECT_EQ(c.blocksSeen[QStringLiteral("INPUT LABELS:")], 1); // only the block that was asked about
 }
