@@ -228,8 +228,11 @@ bool VideohubServer::route(VideohubClient &client, const VideohubRequest &reques
     std::vector<bool> own(takes.size(), false);
     for (size_t i = 0; i < takes.size(); ++i) {
         const TakeRequest &t = takes[i];
-        if (!m_hub.lineFor(t.address)) {
-            why = QStringLiteral("no line carries controller %1").arg(t.address);
+        const HubLine *line = m_hub.lineFor(t.address);
+        if (!line || !line->online()) {
+            // Not acknowledged: it would only fail on the line.
+            why = line ? QStringLiteral("the controller line %1 is offline").arg(line->name())
+                       : QStringLiteral("no line carries controller %1").arg(t.address);
             return false;
         }
         const std::vector<bool> *locks = m_hub.state().locks(t.address);
@@ -289,8 +292,10 @@ bool VideohubServer::lock(VideohubClient &client, const VideohubRequest &request
             outputs.emplace_back(v.address(), port + 1);
         bool others = false;
         for (const auto &[address, output] : outputs) {
-            if (!m_hub.lineFor(address)) {
-                why = QStringLiteral("no line carries controller %1").arg(address);
+            const HubLine *line = m_hub.lineFor(address);
+            if (!line || !line->online()) {
+                why = line ? QStringLiteral("the controller line %1 is offline").arg(line->name())
+                           : QStringLiteral("no line carries controller %1").arg(address);
                 return false;
             }
             const std::vector<bool> *locks = m_hub.state().locks(address);
@@ -465,7 +470,13 @@ void VideohubClient::serve(const VideohubBlock &block, QByteArray &reply)
         break;
     }
     reply += kNak;
-    hubLog(QStringLiteral("%1: client %2: NAK: %3").arg(m_server.tag(), m_origin.address, why));
+    // Logged, but a client that sends nothing else cannot fill the log.
+    constexpr int kLoggedNaks = 20;
+    if (++m_naks <= kLoggedNaks)
+        hubLog(QStringLiteral("%1: client %2: NAK: %3%4")
+                   .arg(m_server.tag(), m_origin.address, why,
+                       m_naks == kLoggedNaks ? QStringLiteral(" (further NAKs to this client are not logged)")
+                                             : QString()));
 }
 
 } // namespace exel::hub

@@ -124,6 +124,7 @@ private:
     double m_tokens = 0;
     int64_t m_tokensAt = 0;
     int m_waiting = 0; // queued entries not answered yet
+    int m_naks = 0;
     bool m_dropped = false;
 };
 

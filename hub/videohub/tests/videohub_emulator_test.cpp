@@ -32,7 +32,9 @@ bool waitFor(const std::function<bool()> &pred, int ms)
 // listening on a free port.
 class VideohubHub {
 public:
-    explicit VideohubHub(const QString &sections)
+    // lineKeys: more keys for the hub's [line].
+    explicit VideohubHub(const QString &sections, const QString &lineKeys = QString())
+        : h(lineKeys)
     {
         h.ini += sections;
     }
@@ -396,4 +398,24 @@ TEST(VideohubEndToEnd, labelsIgnored_ackAndTheConfigurationsNamesBack)
     EXPECT_TRUE(c.pumpUntil([&] { return c.blocksSeen[QStringLiteral("OUTPUT LABELS:")] == 2; }, 3000));
     EXPECT_EQ(c.outputLabels[0], QStringLiteral("PGM"));
     EXPECT_EQ(c.blocksSeen[QStringLiteral("INPUT LABELS:")], 1); // only the block that was asked about
+}
+
+TEST(VideohubEndToEnd, offlineLine_routesAreRefusedNotAcknowledged)
+{
+    VideohubHub hub(kVideo, QStringLiteral("answer_timeout_ms = 300\n"));
+    QString error;
+    ASSERT_TRUE(hub.start(&error)) << qPrintable(error);
+    VideohubTestClient c;
+    ASSERT_TRUE(c.connectTo(hub.port()));
+    EXPECT_EQ(hub.h.emu("fault silence 1000").left(2), QByteArray("OK"));
+    ASSERT_TRUE(waitFor([&] { return !hub.h.line().online(); }, 10000));
+    c.route(0, 1);
+    EXPECT_EQ(c.reply(), QStringLiteral("NAK"));
+    c.lock(0, 'O');
+    EXPECT_EQ(c.reply(), QStringLiteral("NAK"));
+    EXPECT_EQ(hub.h.emu("fault clear").left(2), QByteArray("OK"));
+    ASSERT_TRUE(waitFor([&] { return hub.h.line().online(); }, 10000));
+    c.route(0, 1);
+    EXPECT_EQ(c.reply(), QStringLiteral("ACK"));
+    EXPECT_TRUE(c.routedTo(0, 1));
 }
