@@ -74,8 +74,10 @@ VideohubServer::~VideohubServer()
     m_server.close();
     const std::vector<VideohubClient *> clients = m_clients;
     m_clients.clear();
-    for (VideohubClient *c : clients)
+    for (VideohubClient *c : clients) {
+        c->m_dropped = true; // nothing to forget any more
         delete c;
+    }
 }
 
 QString VideohubServer::tag() const
@@ -357,7 +359,10 @@ VideohubClient::VideohubClient(VideohubServer &server, QTcpSocket *socket)
 
 VideohubClient::~VideohubClient()
 {
-    m_server.forget(this);
+    // A dropped client is already forgotten, and may be deleted as the
+    // server's child after the server itself is gone.
+    if (!m_dropped)
+        m_server.forget(this);
 }
 
 void VideohubClient::drop(const QString &reason)
