@@ -251,7 +251,8 @@ bool routeLatency(const QString &dir, const QString &router)
         auto reference = [&] {
             QElapsedTimer c;
             c.start();
-            direct.ask(QStringLiteral("H%1%2").arg(out + 1, 3, 10, QLatin1Char('0')).arg(in + 1, 3, 10, QLatin1Char('0')));
+            direct.ask(
+                QStringLiteral("H%1%2").arg(out + 1, 3, 10, QLatin1Char('0')).arg(in + 1, 3, 10, QLatin1Char('0')));
             ref.push_back(c.nsecsElapsed() / 1e6);
         };
         benchkit::alternate(i, product, reference);

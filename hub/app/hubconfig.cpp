@@ -436,8 +436,8 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
             } else if (section != QLatin1String("hub") && section != QLatin1String("panel")
                 && section != QLatin1String("journal")) {
                 return fail(n,
-                    QStringLiteral(
-                        "unknown section [%1] (sections: hub, line, line NAME, panel, videohub, videohub NAME, journal)")
+                    QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, videohub, videohub "
+                                   "NAME, journal)")
                         .arg(words.value(0)));
             } else if (words.size() > 1) {
                 return fail(n, QStringLiteral("section [%1] takes no name").arg(section));
@@ -481,14 +481,16 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
     std::set<int> listenerPorts { config.panelEnabled ? config.panel.port : -1 };
     for (VideohubServerOptions &v : config.videohubs) {
         if (v.levels.isEmpty())
-            return fail(0, QStringLiteral("[videohub%1] needs levels = (a level, or levels joined by +)")
-                               .arg(v.name.isEmpty() ? QString() : QLatin1Char(' ') + v.name));
+            return fail(0,
+                QStringLiteral("[videohub%1] needs levels = (a level, or levels joined by +)")
+                    .arg(v.name.isEmpty() ? QString() : QLatin1Char(' ') + v.name));
         if (v.name.isEmpty())
             v.name = v.levels;
         if (!listenerNames.insert(v.name).second)
             return fail(0, QStringLiteral("videohub listener \"%1\" is described twice").arg(v.name));
         if (!listenerPorts.insert(v.port).second)
-            return fail(0, QStringLiteral("videohub %1: port %2 is already used by another listener").arg(v.name).arg(v.port));
+            return fail(
+                0, QStringLiteral("videohub %1: port %2 is already used by another listener").arg(v.name).arg(v.port));
     }
     if (config.lines.empty()) {
         config.lines.emplace_back();

@@ -103,8 +103,8 @@ bool VideohubServer::listen(QString *error)
     m_identity.model = m_options.model.isEmpty() ? QStringLiteral("xelhub ") + config : m_options.model;
     m_identity.friendlyName
         = m_options.friendlyName.isEmpty() ? m_hubName + QLatin1Char(' ') + m_options.levels : m_options.friendlyName;
-    m_identity.uniqueId = videohubUniqueId(m_hubName + QLatin1Char('/') + m_options.name + QLatin1Char('/')
-        + config + QLatin1Char('/') + m_options.levels);
+    m_identity.uniqueId = videohubUniqueId(m_hubName + QLatin1Char('/') + m_options.name + QLatin1Char('/') + config
+        + QLatin1Char('/') + m_options.levels);
     if (!m_server.listen(m_options.address, m_options.port))
         return fail(QStringLiteral("cannot listen on %1 port %2: %3")
                         .arg(m_options.address.toString())

@@ -63,7 +63,10 @@ public:
                 takes << text;
         });
     }
-    bool swept() { return waitFor([&] { return h.line().sweepsDone() >= 1; }, 15000); }
+    bool swept()
+    {
+        return waitFor([&] { return h.line().sweepsDone() >= 1; }, 15000);
+    }
 
     hubtest::HubHarness h;
     QStringList takes;
