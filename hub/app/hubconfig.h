@@ -7,6 +7,7 @@
 #include "hubcore.h"
 #include "hubline.h"
 #include "journal.h"
+#include "mqttoptions.h"
 #include "panelserver.h"
 #include "serialline.h"
 
@@ -32,6 +33,8 @@ struct HubConfig {
     bool panelEnabled = true;
     PanelServerOptions panel;
     JournalLimits journal;
+    bool mqttEnabled = false;
+    MqttOptions mqtt;
 
     bool autoConfigure() const { return router.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; }
     QString dataFolder() const;
