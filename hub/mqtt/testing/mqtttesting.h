@@ -18,6 +18,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -95,6 +96,7 @@ public:
             kill();
     }
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     QString log() const
     {
         QFile f(m_dir + QStringLiteral("/mosquitto.log"));
@@ -148,6 +150,7 @@ struct Received {
     QByteArray payload;
     bool retained = false;
     QByteArray correlation;
+    std::chrono::steady_clock::time_point at; // when the client's thread had it
 };
 
 // A subscriber and publisher for tests, on libmosquitto's own thread.
@@ -170,7 +173,8 @@ public:
             m_mosq, [](mosquitto *, void *self, const mosquitto_message *m, const mosquitto_property *props) {
                 auto *c = static_cast<Client *>(self);
                 Received r { QString::fromUtf8(m->topic),
-                    QByteArray(static_cast<const char *>(m->payload), m->payloadlen), m->retain, QByteArray() };
+                    QByteArray(static_cast<const char *>(m->payload), m->payloadlen), m->retain, QByteArray(),
+                    std::chrono::steady_clock::now() };
                 void *data = nullptr;
                 uint16_t len = 0;
                 if (mosquitto_property_read_binary(props, MQTT_PROP_CORRELATION_DATA, &data, &len, false)) {
@@ -238,6 +242,18 @@ public:
             return -2;
         waitFor([&] { return ack(mid) >= 0; }, 5000);
         return ack(mid);
+    }
+    // Queues a message without waiting for the broker (benchmarks).
+    bool send(const QString &topic, const QByteArray &payload, int qos, bool retain)
+    {
+        return mosquitto_publish_v5(m_mosq, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()),
+                   payload.constData(), qos, retain, nullptr)
+            == MOSQ_ERR_SUCCESS;
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_received.size();
     }
     std::vector<Received> received()
     {
