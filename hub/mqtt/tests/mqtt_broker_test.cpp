@@ -477,3 +477,41 @@ TEST_F(MqttBroker, twoHubsOnOneBroker_oneClientSeesBothAndTakesOnEach)
     EXPECT_EQ(one.h.hub.state().status(0, 1)->input[0], 3);
     EXPECT_FALSE(mcr.on(QStringLiteral("exel/hub2/reply/mcr")).empty());
 }
+
+TEST_F(MqttBroker, commandLineClients_mqtt311TakeAnsweredOnTheFixedReplyTopic)
+{
+    MqttHub m(*broker);
+    QString error;
+    ASSERT_TRUE(m.start(&error)) << qPrintable(error);
+    const QStringList account { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+        QString::number(broker->port()), QStringLiteral("-u"), QStringLiteral("mcr"), QStringLiteral("-P"),
+        Broker::password(QStringLiteral("mcr")), QStringLiteral("-V"), QStringLiteral("mqttv311") };
+    // The retained state as any MQTT 3.1.1 tool sees it.
+    QProcess state;
+    state.start(QStringLiteral("mosquitto_sub"),
+        account + QStringList { QStringLiteral("-t"), QStringLiteral("exel/hub/TC/destination/PGM"), QStringLiteral("-C"),
+            QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("5") });
+    ASSERT_TRUE(waitFor([&] { return state.state() == QProcess::NotRunning; }, 8000));
+    EXPECT_EQ(json(state.readAllStandardOutput().trimmed()).value(QStringLiteral("level")).toString(), QStringLiteral("TC"));
+
+    // Four replies: accepted (queued), sent, acknowledged, confirmed.
+    QProcess replies;
+    replies.start(QStringLiteral("mosquitto_sub"),
+        account + QStringList { QStringLiteral("-t"), QStringLiteral("exel/hub/reply/mcr"), QStringLiteral("-C"),
+            QStringLiteral("4"), QStringLiteral("-W"), QStringLiteral("10") });
+    ASSERT_TRUE(replies.waitForStarted(5000));
+    waitFor([] { return false; }, 500); // subscribed
+    const int rc = QProcess::execute(QStringLiteral("mosquitto_pub"),
+        account + QStringList { QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), QStringLiteral("exel/hub/command/mcr"),
+            QStringLiteral("-m"), QStringLiteral(R"({"id":"cli","command":"take","destination":"PVW","levels":{"TC":"CAM4"}})") });
+    EXPECT_EQ(rc, 0);
+    ASSERT_TRUE(waitFor([&] { return replies.state() == QProcess::NotRunning; }, 12000));
+    const QList<QByteArray> lines = replies.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(json(lines[0]).value(QStringLiteral("ok")).toBool());
+    EXPECT_EQ(json(lines[3]).value(QStringLiteral("state")).toString(), QStringLiteral("confirmed"));
+    for (const QByteArray &l : lines)
+        EXPECT_EQ(json(l).value(QStringLiteral("id")).toString(), QStringLiteral("cli"));
+    // Only the TC level of PVW changed.
+    EXPECT_EQ(m.h.hub.state().status(0, 2)->input, (std::vector<int16_t> { 0, 0, 0, 4 }));
+}
