@@ -414,6 +414,10 @@ bool MqttServer::carryOut(const mqtt::Command &command, const Origin &origin, Su
 
 void MqttServer::onEntryChanged(const JournalEntry &entry)
 {
+    // The state an entry's step changed goes out first: a client told
+    // "confirmed" finds the destination's message saying so already.
+    if (!m_dirty.empty() || !m_dirtyLines.empty())
+        flush();
     if (m_client.isConnected())
         send(m_topics.journal(), mqtt::journalPayload(entry), 1, false);
     const auto it = m_pending.find(entry.id);
