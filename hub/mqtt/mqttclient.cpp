@@ -82,9 +82,16 @@ bool MqttClient::start(QString *error)
     mosquitto_connect_v5_callback_set(m_mosq, &MqttClient::onConnect);
     mosquitto_disconnect_v5_callback_set(m_mosq, &MqttClient::onDisconnect);
     mosquitto_message_v5_callback_set(m_mosq, &MqttClient::onMessage);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        QString why;
+        if (!connectAndRun(&why))
+            emit disconnected(why);
+    });
+    m_retryDelayS = m_options.reconnectMinS;
     if (!connectAndRun(error))
         return fail(error ? *error : QString());
-    m_watchdog.setInterval(1000 * (std::max(m_options.reconnectMinS, m_options.reconnectMaxS) + m_options.keepaliveS + 5));
+    m_watchdog.setInterval(1000 * (std::max(m_options.reconnectMinS, m_options.reconnectMaxS) + 5));
     connect(&m_watchdog, &QTimer::timeout, this, &MqttClient::watchdog);
     m_watchdog.start();
     return true;
@@ -106,7 +113,11 @@ bool MqttClient::connectAndRun(QString *error)
     if (rc != MOSQ_ERR_SUCCESS) {
         const QString why = libraryError(rc);
         QMetaObject::invokeMethod(this, [this, why] { emit disconnected(why); }, Qt::QueuedConnection);
+        m_retry.start(1000 * m_retryDelayS);
+        m_retryDelayS = std::min(std::max(m_options.reconnectMinS, m_options.reconnectMaxS), 2 * m_retryDelayS);
+        return true;
     }
+    m_retryDelayS = m_options.reconnectMinS;
     rc = mosquitto_loop_start(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS)
         return fail(QStringLiteral("MQTT network thread: %1").arg(libraryError(rc)));
@@ -120,6 +131,8 @@ void MqttClient::watchdog()
         m_connectedSinceCheck = m_connected;
         return;
     }
+    if (m_retry.isActive())
+        return;
     // Not connected for a whole round of back-off: start the network thread
     // again, in case the library's gave up.
     mosquitto_loop_stop(m_mosq, true);
@@ -132,6 +145,7 @@ void MqttClient::watchdog()
 void MqttClient::stop()
 {
     m_watchdog.stop();
+    m_retry.stop();
     if (!m_mosq)
         return;
     if (m_started) {

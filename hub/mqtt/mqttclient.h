@@ -72,6 +72,11 @@ private:
     // The library's thread gives up for good on some errors (a host name that
     // does not resolve, a TLS failure): this restarts it after a while.
     QTimer m_watchdog;
+    // A first connection that fails at once (nothing listens, the name does
+    // not resolve) is retried from here: the library's thread only
+    // reconnects once it had a socket.
+    QTimer m_retry;
+    int m_retryDelayS = 0;
 };
 
 } // namespace exel::hub

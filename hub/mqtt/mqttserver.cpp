@@ -64,6 +64,10 @@ MqttServer::MqttServer(HubCore &hub, MqttOptions options, QObject *parent)
 
     connect(&m_client, &MqttClient::connected, this, &MqttServer::onConnected);
     connect(&m_client, &MqttClient::disconnected, this, [this](const QString &why) {
+        // One line per loss, not one per try.
+        if (m_loggedDown)
+            return;
+        m_loggedDown = true;
         hubLog(QStringLiteral("mqtt: not connected to %1:%2 (%3); retrying")
                    .arg(m_options.host)
                    .arg(m_options.port)
@@ -108,6 +112,7 @@ int MqttServer::retainedCount() const
 void MqttServer::onConnected()
 {
     m_loggedRefusal = false;
+    m_loggedDown = false;
     hubLog(QStringLiteral("mqtt: connected to %1:%2 as %3, topics under %4/")
                .arg(m_options.host)
                .arg(m_options.port)
@@ -298,15 +303,18 @@ void MqttServer::onMessage(
         reply(to, mqtt::errorReply(QJsonValue(), why));
         return;
     }
-    if (!takeToken(*user)) {
-        reply(to, mqtt::errorReply(QJsonValue(), QStringLiteral("too many commands; slow down")));
-        return;
-    }
     mqtt::Command command;
     QString why;
     mqtt::CommandLimits limits;
     limits.maxBytes = m_options.maxCommandBytes;
-    if (!mqtt::readCommand(payload, limits, command, why)) {
+    // Read first (it is bounded) so that even a refusal for the rate carries
+    // the client's id; nothing of a command past the rate is logged.
+    const bool read = mqtt::readCommand(payload, limits, command, why);
+    if (!takeToken(*user)) {
+        reply(to, mqtt::errorReply(command.tag, QStringLiteral("too many commands; slow down")));
+        return;
+    }
+    if (!read) {
         hubLog(QStringLiteral("mqtt: command from %1 refused: %2")
                    .arg(user->isEmpty() ? QStringLiteral("(no user)") : *user, why));
         reply(to, mqtt::errorReply(command.tag, why));
@@ -419,7 +427,7 @@ void MqttServer::onEntryChanged(const JournalEntry &entry)
     if (!m_dirty.empty() || !m_dirtyLines.empty())
         flush();
     if (m_client.isConnected())
-        send(m_topics.journal(), mqtt::journalPayload(entry), 1, false);
+        send(m_topics.journal(), mqtt::journalPayload(entry), m_options.stateQos, false);
     const auto it = m_pending.find(entry.id);
     if (it == m_pending.end())
         return;

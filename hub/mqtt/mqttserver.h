@@ -98,6 +98,7 @@ private:
     std::map<QString, Bucket> m_buckets; // command rate per user
     int64_t m_published = 0;
     bool m_loggedRefusal = false;
+    bool m_loggedDown = false;
 };
 
 } // namespace exel::hub

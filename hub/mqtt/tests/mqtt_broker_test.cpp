@@ -515,3 +515,57 @@ TEST_F(MqttBroker, commandLineClients_mqtt311TakeAnsweredOnTheFixedReplyTopic)
     // Only the TC level of PVW changed.
     EXPECT_EQ(m.h.hub.state().status(0, 2)->input, (std::vector<int16_t> { 0, 0, 0, 4 }));
 }
+
+TEST_F(MqttBroker, brokerDownWhenTheHubStarts_linesRunAndTheHubConnectsWhenItComes)
+{
+    broker->kill();
+    MqttHub m(*broker);
+    QString error;
+    ASSERT_TRUE(m.h.startEmulator());
+    ASSERT_TRUE(m.h.startHub(&error)) << qPrintable(error);
+    ASSERT_TRUE(waitFor([&] { return m.h.line().sweepsDone() >= 1; }, 20000)); // the router is served meanwhile
+    EXPECT_FALSE(m.server().connected());
+    ASSERT_TRUE(broker->start());
+    ASSERT_TRUE(waitFor([&] { return m.server().connected(); }, 15000));
+    Client viewer(QStringLiteral("viewer-1"), QStringLiteral("viewer"), broker->port());
+    ASSERT_EQ(viewer.connect(), 0);
+    const auto state = snapshot(viewer, QStringLiteral("exel/hub/#"), m.server().retainedCount());
+    EXPECT_EQ(static_cast<int>(state.size()), m.server().retainedCount());
+}
+
+TEST_F(MqttBroker, commandFlood_pastTheBurstIsAnsweredAndNotQueued)
+{
+    MqttHub m(*broker, QStringLiteral("command_burst = 3\ncommand_rate = 1\n"));
+    QString error;
+    ASSERT_TRUE(m.start(&error)) << qPrintable(error);
+    Client mcr(QStringLiteral("mcr-1"), QStringLiteral("mcr"), broker->port());
+    ASSERT_EQ(mcr.connect(), 0);
+    ASSERT_TRUE(mcr.subscribe(QStringLiteral("exel/hub/reply/mcr")));
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray take = QStringLiteral(R"({"id":%1,"command":"take","destination":"PGM","source":"CAM%2"})")
+                                    .arg(i)
+                                    .arg(i % 4 + 1)
+                                    .toUtf8();
+        ASSERT_TRUE(mcr.send(QStringLiteral("exel/hub/command/mcr"), take, 1, false));
+    }
+    auto first = [&](int id) {
+        for (const Received &r : mcr.on(QStringLiteral("exel/hub/reply/mcr"))) {
+            const QJsonObject o = json(r.payload);
+            if (o.contains(QStringLiteral("ok")) && o.value(QStringLiteral("id")).toInt(-1) == id)
+                return o;
+        }
+        return QJsonObject();
+    };
+    ASSERT_TRUE(waitFor([&] { return !first(5).isEmpty(); }, 5000));
+    int refused = 0;
+    for (int id = 0; id < 6; ++id) {
+        const QJsonObject o = first(id);
+        if (!o.value(QStringLiteral("ok")).toBool(true)) {
+            ++refused;
+            EXPECT_TRUE(o.value(QStringLiteral("error")).toString().contains(QStringLiteral("too many")));
+        }
+    }
+    // The burst of three, perhaps one more for the time they took to arrive.
+    EXPECT_GE(refused, 2);
+    EXPECT_EQ(static_cast<int>(m.h.hub.journal().list(0).size()), 6 - refused);
+}
