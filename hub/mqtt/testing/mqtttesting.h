@@ -51,9 +51,11 @@ inline quint16 freePort()
 class Broker {
 public:
     // hubs: the hub accounts (and so prefixes exel/<hub>).
-    explicit Broker(QString dir, QStringList hubs = { QStringLiteral("hub") })
+    // extra: more lines for the broker's configuration.
+    explicit Broker(QString dir, QStringList hubs = { QStringLiteral("hub") }, QByteArray extra = QByteArray())
         : m_dir(std::move(dir))
         , m_hubs(std::move(hubs))
+        , m_extra(std::move(extra))
     {
         QDir(m_dir).removeRecursively();
         QDir().mkpath(m_dir);
@@ -132,7 +134,8 @@ private:
                                                "user %4\n")
                                     .arg(m_port)
                                     .arg(passwd, m_dir, QString::fromLocal8Bit(::getpwuid(::getuid())->pw_name))
-                                    .toUtf8();
+                                    .toUtf8()
+            + m_extra;
         QFile a(m_dir + QStringLiteral("/acl"));
         QFile c(m_dir + QStringLiteral("/mosquitto.conf"));
         return a.open(QIODevice::WriteOnly) && a.write(acl) == acl.size() && c.open(QIODevice::WriteOnly)
@@ -141,6 +144,7 @@ private:
 
     QString m_dir;
     QStringList m_hubs;
+    QByteArray m_extra;
     quint16 m_port = 0;
     QProcess m_process;
 };
@@ -162,6 +166,7 @@ public:
         mosquitto_lib_init();
         m_mosq = mosquitto_new(id.toUtf8().constData(), true, this);
         mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1); // as the hub's connection
         if (!user.isEmpty())
             mosquitto_username_pw_set(m_mosq, user.toUtf8().constData(), Broker::password(user).toUtf8().constData());
         mosquitto_connect_v5_callback_set(m_mosq, [](mosquitto *, void *self, int rc, int, const mosquitto_property *) {
