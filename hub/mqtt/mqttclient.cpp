@@ -108,7 +108,10 @@ bool MqttClient::connectAndRun(QString *error)
             *error = why;
         return false;
     };
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_EAI)
+    // Only a call the library cannot make at all stops the start; a broker
+    // that refuses, is not there, or whose certificate does not check out
+    // (it may be renewed) is tried again while the hub serves its lines.
+    if (rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_NOMEM || rc == MOSQ_ERR_NOT_SUPPORTED)
         return fail(QStringLiteral("MQTT connect to %1:%2: %3").arg(m_options.host).arg(m_options.port).arg(libraryError(rc)));
     if (rc != MOSQ_ERR_SUCCESS) {
         const QString why = libraryError(rc);
@@ -137,6 +140,8 @@ void MqttClient::watchdog()
     // again, in case the library's gave up.
     mosquitto_loop_stop(m_mosq, true);
     m_started = false;
+    emit disconnected(QStringLiteral("no connection came up: check the host, the port, the TLS files and the "
+                                     "broker's certificate"));
     QString why;
     if (!connectAndRun(&why))
         emit disconnected(why);
@@ -208,8 +213,8 @@ void MqttClient::onDisconnect(mosquitto *, void *self, int rc, const mqtt5__prop
     QMetaObject::invokeMethod(
         c,
         [c, why] {
-            if (!c->m_connected)
-                return;
+            // Also a connection that never came up (TLS refused, the broker
+            // closed it at once): the log says why.
             c->m_connected = false;
             emit c->disconnected(why);
         },

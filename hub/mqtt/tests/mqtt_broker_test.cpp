@@ -569,3 +569,71 @@ TEST_F(MqttBroker, commandFlood_pastTheBurstIsAnsweredAndNotQueued)
     EXPECT_GE(refused, 2);
     EXPECT_EQ(static_cast<int>(m.h.hub.journal().list(0).size()), 6 - refused);
 }
+
+namespace {
+
+// A test CA and a broker certificate for 127.0.0.1 signed by it, and a
+// second CA that signed nothing.
+bool makeCertificates(const QString &dir)
+{
+    auto run = [&](const QStringList &args) {
+        QProcess p;
+        p.setWorkingDirectory(dir);
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    QDir().mkpath(dir);
+    if (!exel::test::writeFile(dir + QStringLiteral("/san.ext"), "subjectAltName=IP:127.0.0.1\n"))
+        return false;
+    for (const char *ca : { "ca", "other-ca" }) {
+        if (!run({ QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                QStringLiteral("-nodes"), QStringLiteral("-keyout"), QStringLiteral("%1.key").arg(QLatin1String(ca)),
+                QStringLiteral("-out"), QStringLiteral("%1.pem").arg(QLatin1String(ca)), QStringLiteral("-days"),
+                QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=%1").arg(QLatin1String(ca)) }))
+            return false;
+    }
+    return run({ QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+               QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"), QStringLiteral("server.csr"),
+               QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1") })
+        && run({ QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), QStringLiteral("server.csr"),
+            QStringLiteral("-CA"), QStringLiteral("ca.pem"), QStringLiteral("-CAkey"), QStringLiteral("ca.key"),
+            QStringLiteral("-CAcreateserial"), QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
+            QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("san.ext") });
+}
+
+} // namespace
+
+TEST(MqttTls, hubConnectsToABrokerItsCaVouchesFor_andNotToOneItDoesNot)
+{
+    const QString pki = exel::test::tempHome() + QStringLiteral("/pki");
+    ASSERT_TRUE(makeCertificates(pki));
+    Broker broker(exel::test::tempHome() + QStringLiteral("/tls-broker"), { QStringLiteral("hub") },
+        QStringLiteral("cafile %1/ca.pem\ncertfile %1/server.pem\nkeyfile %1/server.key\n").arg(pki).toUtf8());
+    ASSERT_TRUE(broker.start()) << qPrintable(broker.log());
+    MqttHub m(broker, QStringLiteral("ca_file = %1/ca.pem\n").arg(pki));
+    QString error;
+    ASSERT_TRUE(m.start(&error)) << qPrintable(error);
+    // A TLS subscriber sees the state.
+    QProcess sub;
+    sub.start(QStringLiteral("mosquitto_sub"),
+        { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(broker.port()),
+            QStringLiteral("--cafile"), pki + QStringLiteral("/ca.pem"), QStringLiteral("-u"), QStringLiteral("viewer"),
+            QStringLiteral("-P"), Broker::password(QStringLiteral("viewer")), QStringLiteral("-t"),
+            QStringLiteral("exel/hub/status"), QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-W"),
+            QStringLiteral("5") });
+    ASSERT_TRUE(waitFor([&] { return sub.state() == QProcess::NotRunning; }, 8000));
+    EXPECT_EQ(sub.readAllStandardOutput().trimmed(), QByteArray("online"));
+
+    // Another CA: the broker's certificate is not trusted, no connection.
+    MqttOptions other;
+    other.port = broker.port();
+    other.username = QStringLiteral("hub");
+    other.password = Broker::password(QStringLiteral("hub"));
+    other.caFile = pki + QStringLiteral("/other-ca.pem");
+    other.prefix = QStringLiteral("exel/hub");
+    other.clientId = QStringLiteral("xelhub-untrusting");
+    MqttServer untrusting(m.h.hub.core(), other);
+    ASSERT_TRUE(untrusting.start(&error)) << qPrintable(error);
+    EXPECT_FALSE(waitFor([&] { return untrusting.connected(); }, 2000));
+    EXPECT_TRUE(m.server().connected());
+}
