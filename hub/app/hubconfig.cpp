@@ -1,6 +1,7 @@
 // The hub's INI reader and its key table.
 #include "hubconfig.h"
 
+#include "mqttprotocol.h"
 #include "wirepacing.h"
 
 #include <QDir>
@@ -18,7 +19,7 @@ namespace {
 using Setter = std::function<bool(HubConfig &, LineConfig *, const QString &value, QString &why)>;
 
 struct Key {
-    const char *section; // "hub", "line", "panel", "videohub", "journal"
+    const char *section; // "hub", "line", "panel", "videohub", "mqtt", "journal"
     const char *name;
     const char *defaultText;
     const char *help;
@@ -355,6 +356,96 @@ const std::vector<Key> &keys()
                 c.videohubs.back().blockBurst = 2.0 * n;
                 return true;
             } },
+        { "mqtt", "enabled", "false", "publish the router's state on an MQTT broker and take commands from it",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toBool(v, c.mqttEnabled, why); } },
+        { "mqtt", "host", "127.0.0.1", "the broker's host name or address",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                if (v.isEmpty() || v.contains(QLatin1Char(' '))) {
+                    why = QStringLiteral("\"%1\" is not a host name or address").arg(v);
+                    return false;
+                }
+                c.mqtt.host = v;
+                return true;
+            } },
+        { "mqtt", "port", "1883", "the broker's port (8883 is the usual one for TLS)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toInt(v, 1, 65535, c.mqtt.port, why); } },
+        { "mqtt", "client_id", "xelhub-<hub name>", "the hub's client id; every hub on one broker needs its own",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                if (v.isEmpty() || v.toUtf8().size() > 65535) {
+                    why = QStringLiteral("the client id must not be empty");
+                    return false;
+                }
+                c.mqtt.clientId = v;
+                return true;
+            } },
+        { "mqtt", "username", "(none)", "the hub's account on the broker",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.mqtt.username = v;
+                return true;
+            } },
+        { "mqtt", "password", "(none)", "its password (keep this file readable by the hub's user only)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.mqtt.password = v;
+                return true;
+            } },
+        { "mqtt", "ca_file", "(none: no TLS)", "CA certificate(s) to check the broker with; TLS when set",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.mqtt.caFile = v;
+                return true;
+            } },
+        { "mqtt", "cert_file", "(none)", "the hub's client certificate, for a broker that asks for one",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.mqtt.certFile = v;
+                return true;
+            } },
+        { "mqtt", "key_file", "(none)", "the client certificate's private key",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.mqtt.keyFile = v;
+                return true;
+            } },
+        { "mqtt", "prefix", "exel/<hub name>", "the topic every message of this hub is under",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                if (!mqtt::validPrefix(v, &why))
+                    return false;
+                c.mqtt.prefix = v;
+                return true;
+            } },
+        { "mqtt", "keepalive", "30", "seconds between keepalive pings; a broker that stops answering is left after 1.5 times this",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toInt(v, 5, 3600, c.mqtt.keepaliveS, why); } },
+        { "mqtt", "reconnect_min_seconds", "1", "first wait before connecting again to a lost broker; it doubles each try",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toInt(v, 1, 3600, c.mqtt.reconnectMinS, why); } },
+        { "mqtt", "reconnect_max_seconds", "30", "longest wait between tries",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toInt(v, 1, 3600, c.mqtt.reconnectMaxS, why); } },
+        { "mqtt", "qos", "1", "QoS of the retained state, the journal and the replies (0 or 1)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toInt(v, 0, 1, c.mqtt.stateQos, why); } },
+        { "mqtt", "max_command_bytes", "8192", "a longer command gets an error reply",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                return toInt(v, 64, 1024 * 1024, c.mqtt.maxCommandBytes, why);
+            } },
+        { "mqtt", "operators", "(anyone the broker lets publish)",
+            "broker users who may command, e.g. mcr, studio1; each sends on <prefix>/command/<user>",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.mqtt.operators.clear();
+                for (const QString &u : v.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                    c.mqtt.operators << u.trimmed();
+                return true;
+            } },
+        { "mqtt", "command_rate", "20", "commands a second one user may send, sustained",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 1, 100000, n, why))
+                    return false;
+                c.mqtt.commandRate = n;
+                return true;
+            } },
+        { "mqtt", "command_burst", "50", "commands one user may send in one burst",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 1, 100000, n, why))
+                    return false;
+                c.mqtt.commandBurst = n;
+                return true;
+            } },
         { "journal", "max_entries", "100000", "entries kept; older ones are removed",
             [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
                 int n = 0;
@@ -434,10 +525,11 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
                 else
                     config.videohubs.back().name.clear();
             } else if (section != QLatin1String("hub") && section != QLatin1String("panel")
-                && section != QLatin1String("journal")) {
+                && section != QLatin1String("mqtt") && section != QLatin1String("journal")) {
                 return fail(n,
                     QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, videohub, videohub "
                                    "NAME, journal)")
+                    QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, mqtt, journal)")
                         .arg(words.value(0)));
             } else if (words.size() > 1) {
                 return fail(n, QStringLiteral("section [%1] takes no name").arg(section));
@@ -492,6 +584,12 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
             return fail(
                 0, QStringLiteral("videohub %1: port %2 is already used by another listener").arg(v.name).arg(v.port));
     }
+    for (QString *file : { &config.mqtt.caFile, &config.mqtt.certFile, &config.mqtt.keyFile }) {
+        if (!file->isEmpty())
+            *file = base.absoluteFilePath(*file);
+    }
+    if (config.mqtt.certFile.isEmpty() != config.mqtt.keyFile.isEmpty())
+        return fail(0, QStringLiteral("[mqtt] cert_file and key_file go together"));
     if (config.lines.empty()) {
         config.lines.emplace_back();
         config.lines.back().serial.name = QStringLiteral("main");

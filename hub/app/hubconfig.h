@@ -7,6 +7,7 @@
 #include "hubcore.h"
 #include "hubline.h"
 #include "journal.h"
+#include "mqttoptions.h"
 #include "panelserver.h"
 #include "serialline.h"
 #include "videohubserver.h"
@@ -34,6 +35,8 @@ struct HubConfig {
     PanelServerOptions panel;
     std::vector<VideohubServerOptions> videohubs; // one per [videohub] section
     JournalLimits journal;
+    bool mqttEnabled = false;
+    MqttOptions mqtt;
 
     bool autoConfigure() const { return router.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; }
     QString dataFolder() const;

@@ -110,6 +110,20 @@ bool HubService::start(const HubConfig &config, QString *error)
         if (!m_videohubs.back()->listen(error))
             return false;
     }
+    if (config.mqttEnabled) {
+        MqttOptions mqtt = config.mqtt;
+        if (mqtt.prefix.isEmpty())
+            mqtt.prefix = QStringLiteral("exel/") + mqtt::topicPart(config.name);
+        if (mqtt.clientId.isEmpty())
+            mqtt.clientId = QStringLiteral("xelhub-") + config.name;
+        m_mqtt = std::make_unique<MqttServer>(*m_core, mqtt);
+        QString why;
+        if (!m_mqtt->start(&why)) {
+            if (error)
+                *error = QStringLiteral("mqtt: ") + why;
+            return false;
+        }
+    }
     for (auto &line : m_lines)
         line->start();
     hubLog(QStringLiteral("%1: started with %2 (%3 controllers, %4 destinations)")
@@ -147,6 +161,7 @@ void HubService::stop()
     for (auto &line : m_lines)
         line->stop();
     m_videohubs.clear();
+    m_mqtt.reset();
     m_panel.reset();
     m_core.reset();
     m_lines.clear();

@@ -6,6 +6,7 @@
 
 #include "hubconfig.h"
 #include "hubcore.h"
+#include "mqttserver.h"
 #include "panelserver.h"
 #include "serialline.h"
 #include "videohubserver.h"
@@ -32,6 +33,7 @@ public:
     Journal &journal() { return m_journal; }
     PanelServer *panelServer() { return m_panel.get(); }
     const std::vector<std::unique_ptr<VideohubServer>> &videohubServers() const { return m_videohubs; }
+    MqttServer *mqttServer() { return m_mqtt.get(); }
     const std::vector<std::unique_ptr<HubLine>> &lines() const { return m_lines; }
 
 private:
@@ -47,6 +49,7 @@ private:
     std::unique_ptr<HubCore> m_core;
     std::unique_ptr<PanelServer> m_panel;
     std::vector<std::unique_ptr<VideohubServer>> m_videohubs;
+    std::unique_ptr<MqttServer> m_mqtt;
 };
 
 } // namespace exel::hub
