@@ -528,8 +528,7 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
                 && section != QLatin1String("mqtt") && section != QLatin1String("journal")) {
                 return fail(n,
                     QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, videohub, videohub "
-                                   "NAME, journal)")
-                    QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, mqtt, journal)")
+                                   "NAME, mqtt, journal)")
                         .arg(words.value(0)));
             } else if (words.size() > 1) {
                 return fail(n, QStringLiteral("section [%1] takes no name").arg(section));
