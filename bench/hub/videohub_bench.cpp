@@ -258,8 +258,8 @@ bool routeLatency(const QString &dir, const QString &router)
         benchkit::alternate(i, product, reference);
     }
     const WireSettings wire;
-    // H + 3 + 3 digits + checksum + CR LF out, G + checksum + CR LF back.
-    const double takeWire = (7 + 4 + 1 + 4) * wire.charSeconds() * 1000;
+    // H and 3 digits, 3 digits for the one level, checksum and CR LF out; G CR LF back.
+    const double takeWire = (4 + 3 + 4 + 3) * wire.charSeconds() * 1000;
     const double refMedian = percentile(ref, 0.5);
     std::printf("route -> change: requester median %.2f ms p99 %.2f ms; second client median %.2f ms p99 %.2f ms; "
                 "take straight to the emulator median %.2f ms p99 %.2f ms (wire %.1f ms)\n",
