@@ -36,25 +36,28 @@ MqttServer::MqttServer(HubCore &hub, MqttOptions options, QObject *parent)
         // The confirming poll of a take changes no input: only the flag of
         // the published message says it is confirmed now.
         const auto key = std::make_pair(address, output);
-        if (!m_shownUnconfirmed.count(key))
-            return;
         const OutputStatus *s = m_hub.state().status(address, output);
-        if (s && std::find(s->unconfirmed.begin(), s->unconfirmed.end(), true) == s->unconfirmed.end()) {
+        if (m_shownUnconfirmed.count(key) && s
+            && std::find(s->unconfirmed.begin(), s->unconfirmed.end(), true) == s->unconfirmed.end()) {
             m_shownUnconfirmed.erase(key);
             markOutput(address, output);
         }
+        // The end of a reading: what it changed goes out now, not after the
+        // line's next command (the hub's thread may wait in it).
+        flush();
     });
     connect(&state, &RouterState::lockChanged, this,
         [this](int16_t address, int output, bool) { markOutput(address, output); });
     connect(&state, &RouterState::locksRefreshed, this, [this](int16_t address) {
         // The first reading of a lock table makes every free output known
         // (only locked ones are announced as changes).
-        if (!m_locksSeen.insert(address).second)
-            return;
-        for (const auto &[key, places] : m_outputPlaces) {
-            if (key.first == address)
-                markOutput(key.first, key.second);
+        if (m_locksSeen.insert(address).second) {
+            for (const auto &[key, places] : m_outputPlaces) {
+                if (key.first == address)
+                    markOutput(key.first, key.second);
+            }
         }
+        flush();
     });
     connect(&state, &RouterState::lineStateChanged, this, [this](const QString &line, bool) {
         m_dirtyLines.insert(line);
@@ -161,6 +164,9 @@ void MqttServer::markOutput(int16_t address, int output)
 
 void MqttServer::flush()
 {
+    m_flush.stop();
+    if (m_dirty.empty() && m_dirtyLines.empty())
+        return;
     // Changes while the broker is away are not kept: the next connection
     // publishes everything as it is then.
     if (m_client.isConnected()) {

@@ -56,11 +56,3 @@ TEST(MqttConfig, badValuesStopTheStartWithTheLineAndReason)
         EXPECT_TRUE(p.reason.contains(reason)) << qPrintable(p.reason);
     }
 }
-
-TEST(MqttConfig, helpListsEveryKeyOfTheSection)
-{
-    const QString help = hubConfigHelp();
-    EXPECT_TRUE(help.contains(QStringLiteral("[mqtt]")));
-    for (const char *key : { "enabled", "host", "client_id", "ca_file", "prefix", "operators", "max_command_bytes" })
-        EXPECT_TRUE(help.contains(QStringLiteral("  %1 = ").arg(QLatin1String(key)))) << key;
-}

@@ -2,7 +2,6 @@
 // reader (table-driven), and the JSON the hub publishes.
 #include "mqttprotocol.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -168,37 +167,4 @@ TEST(MqttPayloads, destinationStateSaysWhatIsKnownAndNothingMore)
     o = QJsonDocument::fromJson(destinationPayload(v)).object();
     EXPECT_EQ(o.value(QStringLiteral("input")).toInt(-1), 0);
     EXPECT_TRUE(o.value(QStringLiteral("confirmed")).toBool());
-}
-
-TEST(MqttPayloads, journalEntryAndOutcomeCarryTheIdStateAndOrigin)
-{
-    JournalEntry e;
-    e.id = 42;
-    e.line = QStringLiteral("main");
-    e.output = 3;
-    e.destination = QStringLiteral("VTR1");
-    e.inputs = { 2, 0 };
-    e.previous = { 1, -1 };
-    e.state = EntryState::Refused;
-    e.reply = QStringLiteral("L");
-    e.origin = Origin { QStringLiteral("mqtt"), QStringLiteral("exel/hub/reply/mcr/x"), QStringLiteral("mcr") };
-    e.queuedAt = 1'700'000'000'000;
-    const QJsonObject j = QJsonDocument::fromJson(journalPayload(e)).object();
-    EXPECT_EQ(j.value(QStringLiteral("entry")).toInt(), 42);
-    EXPECT_EQ(j.value(QStringLiteral("state")).toString(), QStringLiteral("refused"));
-    EXPECT_EQ(j.value(QStringLiteral("kind")).toString(), QStringLiteral("take"));
-    EXPECT_EQ(j.value(QStringLiteral("previous")).toArray().at(1).toInt(), -1);
-    EXPECT_EQ(j.value(QStringLiteral("origin")).toObject().value(QStringLiteral("user")).toString(), QStringLiteral("mcr"));
-    EXPECT_TRUE(j.value(QStringLiteral("sent_at")).isNull());
-
-    const QJsonObject r = QJsonDocument::fromJson(outcomeReply(QJsonValue(5), e)).object();
-    EXPECT_EQ(r.value(QStringLiteral("id")).toInt(), 5);
-    EXPECT_EQ(r.value(QStringLiteral("entry")).toInt(), 42);
-    EXPECT_EQ(r.value(QStringLiteral("reply")).toString(), QStringLiteral("L"));
-    const QJsonObject a
-        = QJsonDocument::fromJson(acceptedReply(QStringLiteral("t"), Command::Kind::Salvo, { e, e }, QStringLiteral("p")))
-              .object();
-    EXPECT_EQ(a.value(QStringLiteral("entries")).toArray().size(), 2);
-    EXPECT_EQ(a.value(QStringLiteral("command")).toString(), QStringLiteral("salvo"));
-    EXPECT_EQ(a.value(QStringLiteral("problem")).toString(), QStringLiteral("p"));
 }
