@@ -44,6 +44,14 @@ QStringList HeadlessHublinkUi::fillModemCombo(QObject *)
 void HeadlessHublinkUi::showModemStatus(const QString &text)
 {
     hubLog(m_prefix + text);
+    if (onDialling)
+        onDialling(true);
+}
+
+void HeadlessHublinkUi::closeModemStatus()
+{
+    if (onDialling)
+        onDialling(false);
 }
 
 void HeadlessHublinkUi::setModemStatus(const QString &text)

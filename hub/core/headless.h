@@ -6,6 +6,8 @@
 #include "dialogs.h"
 #include "hublinkcore.h"
 
+#include <functional>
+
 namespace exel::hub {
 
 class LogDialogs : public Dialogs {
@@ -37,7 +39,10 @@ public:
     QStringList fillModemCombo(QObject *comm) override;
     void showModemStatus(const QString &text) override;
     void setModemStatus(const QString &text) override;
-    void closeModemStatus() override { }
+    void closeModemStatus() override;
+
+    // Told when the link starts a modem connection and when it is done.
+    std::function<void(bool dialling)> onDialling;
 
 private:
     QString m_prefix;

@@ -74,6 +74,11 @@ HubLine::HubLine(QString name, LinePort &port, RouterState &state, Journal &jour
         scheduleNext(did ? 0 : kIdleMs);
     });
     m_state.setLineOnline(m_name, true);
+    m_port.onDialling([this](bool dialling) {
+        m_state.setLineDialling(m_name, dialling);
+        if (dialling)
+            hubLog(QStringLiteral("line %1: dialling").arg(m_name));
+    });
 }
 
 bool HubLine::carries(int16_t address) const
@@ -100,6 +105,11 @@ void HubLine::scheduleNext(int delayMs)
     if (m_timer.isActive() && m_timer.remainingTime() <= delayMs)
         return;
     m_timer.start(delayMs);
+}
+
+HubLine::~HubLine()
+{
+    m_port.onDialling({});
 }
 
 bool HubLine::lineUsable() const
@@ -201,8 +211,8 @@ int64_t HubLine::submitLock(int16_t address, int output, bool locked, const Orig
     c.wanted = locked ? 1 : 0;
     if (forced) {
         const Origin *owner = m_state.lockOwner(address, output);
-        c.entry.note = owner ? QStringLiteral("forced open: held by ") + originText(*owner)
-                             : QStringLiteral("forced open");
+        c.entry.note
+            = owner ? QStringLiteral("forced open: held by ") + originText(*owner) : QStringLiteral("forced open");
     }
     return submitLockCommand(std::move(c), address, output, locked ? QStringLiteral("lock") : QStringLiteral("unlock"));
 }
@@ -215,8 +225,8 @@ int64_t HubLine::submitLockCommand(Command c, int16_t address, int output, const
     e.address = address;
     e.output = output;
     e.destination = m_state.destinationName(address, output);
-    e.summary = (e.destination.isEmpty() ? QStringLiteral("output %1").arg(output) : e.destination)
-        + QLatin1Char(' ') + what;
+    e.summary
+        = (e.destination.isEmpty() ? QStringLiteral("output %1").arg(output) : e.destination) + QLatin1Char(' ') + what;
     if (!m_journal.add(e)) {
         e.state = EntryState::Failed;
         e.note = QStringLiteral("the journal cannot record it");

@@ -35,6 +35,9 @@ public:
     virtual Hublink &link() = 0;
     virtual bool portOpen() = 0;
     virtual void reopen() = 0;
+    // Told when a dial-up line starts dialling and when the dial is over
+    // (a direct line never calls it).
+    virtual void onDialling(std::function<void(bool dialling)> notify) { (void)notify; }
 };
 
 struct LineOptions {
@@ -69,6 +72,7 @@ public:
     // of the state).
     HubLine(QString name, LinePort &port, RouterState &state, Journal &journal, Clock &clock,
         const LineOptions &options, std::vector<int16_t> controllers = {}, QObject *parent = nullptr);
+    ~HubLine() override;
 
     const QString &name() const { return m_name; }
     bool carries(int16_t address) const;

@@ -183,6 +183,27 @@ bool RouterState::lineOnline(const QString &line) const
     return it != m_lines.end() && it->second;
 }
 
+void RouterState::setLineDialling(const QString &line, bool dialling)
+{
+    if (lineDialling(line) == dialling)
+        return;
+    m_dialling[line] = dialling;
+    emit lineDiallingChanged(line, dialling);
+}
+
+bool RouterState::lineDialling(const QString &line) const
+{
+    const auto it = m_dialling.find(line);
+    return it != m_dialling.end() && it->second;
+}
+
+QString RouterState::lineStateName(const QString &line) const
+{
+    if (lineOnline(line))
+        return QStringLiteral("online");
+    return lineDialling(line) ? QStringLiteral("dialling") : QStringLiteral("offline");
+}
+
 int RouterState::levelIndex(int16_t address, int ctlLevel) const
 {
     return m_model.FindLevelByController(address, static_cast<int16_t>(ctlLevel - 1));

@@ -79,6 +79,11 @@ public:
     // Link state of a controller line, by the line's name.
     void setLineOnline(const QString &line, bool online);
     bool lineOnline(const QString &line) const;
+    // A dial-up line is dialling its controller (it is offline meanwhile).
+    void setLineDialling(const QString &line, bool dialling);
+    bool lineDialling(const QString &line) const;
+    // "online", "offline" or "dialling", as every server shows a line.
+    QString lineStateName(const QString &line) const;
 
     // ---- names from the configuration
     // The model's level for a controller level (1-based), or -1.
@@ -97,6 +102,7 @@ signals:
     void lockChanged(int16_t address, int output, bool locked);
     void locksRefreshed(int16_t address);
     void lineStateChanged(const QString &line, bool online);
+    void lineDiallingChanged(const QString &line, bool dialling);
 
 private:
     struct Controller {
@@ -112,6 +118,7 @@ private:
     std::vector<ControllerInfo> m_info;
     std::vector<Controller> m_state; // parallel to m_info
     std::map<QString, bool> m_lines;
+    std::map<QString, bool> m_dialling;
     std::map<std::pair<int16_t, int>, Origin> m_owners;
 };
 

@@ -39,6 +39,7 @@ public:
     Hublink &link() override { return *m_core; }
     bool portOpen() override;
     void reopen() override;
+    void onDialling(std::function<void(bool dialling)> notify) override { m_ui.onDialling = std::move(notify); }
 
     HublinkCore *core() const { return m_core.get(); }
     QObject *comm() const { return m_comm.get(); }

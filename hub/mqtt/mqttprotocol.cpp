@@ -59,8 +59,8 @@ QString topicPart(const QString &name)
     out.reserve(utf8.size());
     for (qsizetype i = 0; i < utf8.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8[i]);
-        const bool escape = c < 0x20 || c == 0x7f || c == '/' || c == '+' || c == '#' || c == '%'
-            || (i == 0 && c == '$');
+        const bool escape
+            = c < 0x20 || c == 0x7f || c == '/' || c == '+' || c == '#' || c == '%' || (i == 0 && c == '$');
         if (escape)
             out += QStringLiteral("%%1").arg(c, 2, 16, QLatin1Char('0')).toUpper();
         else if (c < 0x80)
@@ -127,23 +127,23 @@ QByteArray destinationPayload(const DestinationView &v)
     return compact(o);
 }
 
-QByteArray linePayload(const QString &line, bool online, const std::vector<int16_t> &controllers)
+QByteArray linePayload(const QString &line, const QString &state, const std::vector<int16_t> &controllers)
 {
-    return compact(QJsonObject { { QStringLiteral("line"), line },
-        { QStringLiteral("state"), online ? QStringLiteral("online") : QStringLiteral("offline") },
+    return compact(QJsonObject { { QStringLiteral("line"), line }, { QStringLiteral("state"), state },
         { QStringLiteral("controllers"), numbers(controllers) } });
 }
 
-QByteArray levelLinkPayload(const QString &level, const QString &line, bool online)
+QByteArray levelLinkPayload(const QString &level, const QString &line, const QString &state)
 {
     return compact(QJsonObject { { QStringLiteral("level"), level }, { QStringLiteral("line"), orNull(line) },
-        { QStringLiteral("state"), online ? QStringLiteral("online") : QStringLiteral("offline") } });
+        { QStringLiteral("state"), state } });
 }
 
 QByteArray journalPayload(const JournalEntry &e)
 {
     QJsonObject o = entryFields(e);
-    o.insert(QStringLiteral("kind"), e.kind == JournalEntry::Kind::Take ? QStringLiteral("take") : QStringLiteral("lock"));
+    o.insert(
+        QStringLiteral("kind"), e.kind == JournalEntry::Kind::Take ? QStringLiteral("take") : QStringLiteral("lock"));
     o.insert(QStringLiteral("line"), e.line);
     o.insert(QStringLiteral("address"), e.address);
     o.insert(QStringLiteral("output"), e.output);
@@ -178,7 +178,9 @@ bool readCommand(QByteArrayView payload, const CommandLimits &limits, Command &c
 {
     command = Command {};
     if (payload.size() > limits.maxBytes) {
-        why = QStringLiteral("a command of %1 bytes is longer than the %2 allowed").arg(payload.size()).arg(limits.maxBytes);
+        why = QStringLiteral("a command of %1 bytes is longer than the %2 allowed")
+                  .arg(payload.size())
+                  .arg(limits.maxBytes);
         return false;
     }
     QJsonParseError error {};
@@ -195,14 +197,15 @@ bool readCommand(QByteArrayView payload, const CommandLimits &limits, Command &c
     if (o.contains(QStringLiteral("id"))) {
         const QJsonValue tag = o.value(QStringLiteral("id"));
         if (!(tag.isString() && tag.toString().size() <= limits.maxNameChars) && !tag.isDouble()) {
-            why = QStringLiteral("\"id\" must be a number or a string of at most %1 characters").arg(limits.maxNameChars);
+            why = QStringLiteral("\"id\" must be a number or a string of at most %1 characters")
+                      .arg(limits.maxNameChars);
             return false;
         }
         command.tag = tag;
     }
     const QJsonValue kind = o.value(QStringLiteral("command"));
-    static const Command::Kind kinds[] = { Command::Kind::Take, Command::Kind::Lock, Command::Kind::Unlock,
-        Command::Kind::Salvo };
+    static const Command::Kind kinds[]
+        = { Command::Kind::Take, Command::Kind::Lock, Command::Kind::Unlock, Command::Kind::Salvo };
     bool known = false;
     for (const Command::Kind k : kinds) {
         if (kind.isString() && kind.toString() == commandName(k)) {
@@ -239,8 +242,8 @@ bool readCommand(QByteArrayView payload, const CommandLimits &limits, Command &c
     }
     for (auto it = o.begin(); it != o.end(); ++it) {
         if (!allowed.contains(it.key())) {
-            why = QStringLiteral("\"%1\" is not a key of a %2 command").arg(it.key().left(limits.maxNameChars),
-                commandName(command.kind));
+            why = QStringLiteral("\"%1\" is not a key of a %2 command")
+                      .arg(it.key().left(limits.maxNameChars), commandName(command.kind));
             return false;
         }
     }
@@ -288,8 +291,8 @@ bool readCommand(QByteArrayView payload, const CommandLimits &limits, Command &c
 
 QByteArray errorReply(const QJsonValue &tag, const QString &why)
 {
-    return compact(
-        QJsonObject { { QStringLiteral("id"), tag }, { QStringLiteral("ok"), false }, { QStringLiteral("error"), why } });
+    return compact(QJsonObject {
+        { QStringLiteral("id"), tag }, { QStringLiteral("ok"), false }, { QStringLiteral("error"), why } });
 }
 
 QByteArray acceptedReply(

@@ -83,8 +83,9 @@ struct DestinationView {
 };
 QByteArray destinationPayload(const DestinationView &view);
 
-QByteArray linePayload(const QString &line, bool online, const std::vector<int16_t> &controllers);
-QByteArray levelLinkPayload(const QString &level, const QString &line, bool online);
+// state: "online", "offline" or "dialling" (RouterState::lineStateName).
+QByteArray linePayload(const QString &line, const QString &state, const std::vector<int16_t> &controllers);
+QByteArray levelLinkPayload(const QString &level, const QString &line, const QString &state);
 QByteArray journalPayload(const JournalEntry &entry);
 
 // ---- commands

@@ -63,6 +63,10 @@ MqttServer::MqttServer(HubCore &hub, MqttOptions options, QObject *parent)
         m_dirtyLines.insert(line);
         m_flush.start();
     });
+    connect(&state, &RouterState::lineDiallingChanged, this, [this](const QString &line, bool) {
+        m_dirtyLines.insert(line);
+        m_flush.start();
+    });
     connect(&hub.journal(), &Journal::entryChanged, this, &MqttServer::onEntryChanged);
 
     connect(&m_client, &MqttClient::connected, this, &MqttServer::onConnected);
@@ -126,7 +130,8 @@ void MqttServer::onConnected()
     emit republished();
 }
 
-bool MqttServer::send(const QString &topic, const QByteArray &payload, int qos, bool retain, const QByteArray &correlation)
+bool MqttServer::send(
+    const QString &topic, const QByteArray &payload, int qos, bool retain, const QByteArray &correlation)
 {
     if (!m_client.publish(topic, payload, qos, retain, correlation))
         return false;
@@ -187,8 +192,9 @@ void MqttServer::publishAll()
         publishLine(line->name());
     for (int l = 0; l < model.levelCount(); ++l) {
         if (lineOf(model.level(l).controllerAddress).isEmpty())
-            send(m_topics.levelLink(model.LevelName(l)), mqtt::levelLinkPayload(model.LevelName(l), QString(), false),
-                m_options.stateQos, true);
+            send(m_topics.levelLink(model.LevelName(l)),
+                mqtt::levelLinkPayload(model.LevelName(l), QString(), QStringLiteral("offline")), m_options.stateQos,
+                true);
     }
     for (const auto &[key, places] : m_places) {
         for (const Place &p : places)
@@ -201,17 +207,17 @@ void MqttServer::publishAll()
 void MqttServer::publishLine(const QString &name)
 {
     RouterState &state = m_hub.state();
-    const bool online = state.lineOnline(name);
+    const QString lineState = state.lineStateName(name);
     std::vector<int16_t> controllers;
     for (const ControllerInfo &c : state.controllers()) {
         if (lineOf(c.address) == name)
             controllers.push_back(c.address);
     }
-    send(m_topics.line(name), mqtt::linePayload(name, online, controllers), m_options.stateQos, true);
+    send(m_topics.line(name), mqtt::linePayload(name, lineState, controllers), m_options.stateQos, true);
     const StatandConfig &model = state.model();
     for (int l = 0; l < model.levelCount(); ++l) {
         if (lineOf(model.level(l).controllerAddress) == name)
-            send(m_topics.levelLink(model.LevelName(l)), mqtt::levelLinkPayload(model.LevelName(l), name, online),
+            send(m_topics.levelLink(model.LevelName(l)), mqtt::levelLinkPayload(model.LevelName(l), name, lineState),
                 m_options.stateQos, true);
     }
 }
@@ -295,16 +301,16 @@ void MqttServer::onMessage(
         const bool inside = user->isEmpty() ? responseTopic.startsWith(replies)
                                             : responseTopic == own || responseTopic.startsWith(own + u'/');
         if (!inside || responseTopic.contains(u'+') || responseTopic.contains(u'#')) {
-            reply(to, mqtt::errorReply(QJsonValue(), QStringLiteral("the response topic must be under %1").arg(own + u'/')));
+            reply(to,
+                mqtt::errorReply(QJsonValue(), QStringLiteral("the response topic must be under %1").arg(own + u'/')));
             return;
         }
         to.topic = responseTopic;
         to.correlation = correlation;
     }
     if (!m_options.operators.isEmpty() && !m_options.operators.contains(*user)) {
-        const QString why = user->isEmpty()
-            ? QStringLiteral("commands must come on %1/<user>").arg(m_topics.command())
-            : QStringLiteral("%1 may not command this hub").arg(*user);
+        const QString why = user->isEmpty() ? QStringLiteral("commands must come on %1/<user>").arg(m_topics.command())
+                                            : QStringLiteral("%1 may not command this hub").arg(*user);
         hubLog(QStringLiteral("mqtt: command refused: %1").arg(why));
         reply(to, mqtt::errorReply(QJsonValue(), why));
         return;

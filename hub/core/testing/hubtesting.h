@@ -63,6 +63,7 @@ public:
     }
     Hublink &link() override { return fake; }
     bool portOpen() override { return open; }
+    void onDialling(std::function<void(bool)> notify) override { dialling = std::move(notify); }
     void reopen() override
     {
         ++reopens;
@@ -77,6 +78,7 @@ public:
     bool openOnReopen = true;
     int reopens = 0;
     std::function<void()> afterSend;
+    std::function<void(bool)> dialling; // what the line gave the port to report a dial with
 };
 
 } // namespace exel::hub::hubtest

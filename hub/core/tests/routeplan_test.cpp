@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -205,4 +206,20 @@ TEST_F(RouteFixture, salvo_onlyTheFolderSalvosAreRead_andFiredRouteByRoute)
     EXPECT_EQ(port->emu.crosspoint(0, 2, 1), 3);
     EXPECT_EQ(port->emu.crosspoint(0, 2, 4), 1);
     EXPECT_EQ(port->emu.crosspoint(0, 1, 4), 0);
+}
+
+TEST_F(RouteFixture, dialling_isALineStateOfItsOwn_untilTheLineIsGone)
+{
+    QSignalSpy spy(state.get(), &RouterState::lineDiallingChanged);
+    state->setLineOnline(QStringLiteral("main"), false);
+    EXPECT_EQ(state->lineStateName(QStringLiteral("main")), QStringLiteral("offline"));
+    ASSERT_TRUE(port->dialling);
+    port->dialling(true);
+    port->dialling(true);
+    EXPECT_EQ(state->lineStateName(QStringLiteral("main")), QStringLiteral("dialling"));
+    port->dialling(false);
+    EXPECT_EQ(state->lineStateName(QStringLiteral("main")), QStringLiteral("offline"));
+    EXPECT_EQ(spy.count(), 2);
+    line.reset();
+    EXPECT_FALSE(port->dialling); // a line that is gone is never called back
 }
