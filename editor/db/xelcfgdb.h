@@ -192,8 +192,11 @@ public:
 
     // While a bulk import adds its sources, destinations and name sets, the
     // levels stay as they are: the level list is read once, and the outputs
-    // destinations already use on each level are kept in memory instead of
-    // asked for per destination and level. Only for that phase of an import.
+    // destinations already use on each level, the names of the groups and
+    // name sets and their keys are kept in memory instead of asked for per
+    // record. The rows go in through statements prepared once on SQLite's own
+    // handle; each record still goes in whole or not at all. Only for that
+    // phase of an import, inside its transaction.
     class GroupImport {
     public:
         explicit GroupImport(XelCfgDb &db);
@@ -205,12 +208,39 @@ public:
         XelCfgDb &m_db;
     };
 
+    // While a whole configuration is rebuilt (an import, the default
+    // database), foreign keys are not enforced: the rebuild empties every
+    // table and makes every key itself, and with enforcement on SQLite
+    // deletes the rows of a table one by one instead of clearing it. Only
+    // takes effect outside a transaction (SQLite ignores the setting inside
+    // one); enforcement is back on when this goes.
+    class Rebuild {
+    public:
+        explicit Rebuild(XelCfgDb &db);
+        ~Rebuild();
+        Rebuild(const Rebuild &) = delete;
+        Rebuild &operator=(const Rebuild &) = delete;
+
+    private:
+        XelCfgDb &m_db;
+        bool m_off = false;
+    };
+
     // Runs one statement; false (with lastError) on failure.
     bool exec(const QString &sql);
 
 private:
     friend class Transaction;
     friend class GroupImport;
+    struct BulkStatements;
+    // The group phase's statements (xelcfgdb_bulk.cpp); false when the
+    // driver gives no SQLite handle, and the records go the usual way.
+    bool startBulk();
+    void endBulk();
+    bool bulkGroupNameUnique(const QString &type, const QString &name) const;
+    bool bulkInsertGroup(const QString &type, const QString &name, const QList<int> &numbers);
+    qint64 bulkGroupId(const QString &type, const QString &name) const;
+    bool bulkAddNameSet(const QString &name, const QList<qint64> &members);
     // A statement kept prepared, run without binds (transaction control).
     bool execKept(const QString &sql);
     QSqlQuery &prepared(const QString &sql);
@@ -225,6 +255,10 @@ private:
     bool addLevel(const QStringList &f, QString &message);
     bool addGroup(const QString &type, const QStringList &f, QString &message);
     bool addNameSet(const QString &type, const QStringList &f, QString &message);
+    bool insertGroupRows(
+        const QString &type, const QString &name, const QList<LevelInfo> &levels, const QList<int> &numbers);
+    bool bulkNameSet(
+        const QString &type, const QString &typeWord, const QString &name, const QStringList &f, QString &message);
     bool insertLevelRow(
         const QString &name, qint64 controllerId, int order, int offset, int ins, int outs, qint64 &newId);
     bool clampNumbersToLevel(qint64 levelId);
@@ -247,6 +281,7 @@ private:
     bool m_groupImport = false;
     QList<LevelInfo> m_importLevels;
     QHash<qint64, QSet<int>> m_importOutputs; // level id -> outputs in use by destinations
+    std::unique_ptr<BulkStatements> m_bulk; // while a GroupImport lives, when the driver allows
 };
 
 } // namespace exel

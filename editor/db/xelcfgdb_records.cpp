@@ -4,6 +4,8 @@
 
 #include "numberrules.h"
 
+#include <optional>
+
 namespace exel {
 
 using namespace XelCfgUtilities;
@@ -32,8 +34,13 @@ bool XelCfgDb::AddRecordFromFile(const QString &keyword, const QStringList &fiel
 {
     message.clear();
     const QString key = keyword.trimmed().toUpper();
-    // Each record goes in whole or not at all, also inside a bulk import.
-    Transaction t(*this);
+    // Each record goes in whole or not at all, also inside a bulk import. The
+    // bulk group phase takes out what a failed record wrote itself: a
+    // savepoint per record would copy every page each record touches.
+    const bool bulk = m_bulk && key != QLatin1String("CTL") && key != QLatin1String("LVL");
+    std::optional<Transaction> t;
+    if (!bulk)
+        t.emplace(*this);
     bool ok;
     if (key == QLatin1String("CTL"))
         ok = addController(fields, message);
@@ -49,7 +56,7 @@ bool XelCfgDb::AddRecordFromFile(const QString &keyword, const QStringList &fiel
         return false;
     if (!ok)
         return false;
-    if (!t.commit()) {
+    if (t && !t->commit()) {
         message = QStringLiteral("Database Error: ") + m_lastError;
         return false;
     }
@@ -188,7 +195,7 @@ bool XelCfgDb::addGroup(const QString &type, const QStringList &f, QString &mess
         message = typeWord + QLatin1Char(':') + name + QStringLiteral(" is not valid.  Error:") + r.message;
         return false;
     }
-    if (!groupNameUnique(type, name)) {
+    if (m_bulk ? !bulkGroupNameUnique(type, name) : !groupNameUnique(type, name)) {
         message = typeWord + QStringLiteral(" Name, ") + name + QStringLiteral(", is not Unique.");
         return false;
     }
@@ -218,28 +225,39 @@ bool XelCfgDb::addGroup(const QString &type, const QStringList &f, QString &mess
         }
     }
     const QString failed = typeWord + QStringLiteral(" could not be added to database.");
-    QSqlQuery &q = prepared(QStringLiteral("INSERT INTO Grp (GPNAME, GPTYPE) VALUES (?, ?)"));
-    q.bindValue(0, name);
-    q.bindValue(1, type);
-    if (!run(q)) {
+    if (m_bulk) {
+        if (!bulkInsertGroup(type, name, numbers)) {
+            message = failed;
+            return false;
+        }
+    } else if (!insertGroupRows(type, name, levels, numbers)) {
         message = failed;
         return false;
     }
+    if (m_groupImport && !source)
+        for (int i = 0; i < levels.size(); ++i)
+            if (numbers[i] != 0)
+                m_importOutputs[levels[i].id].insert(numbers[i]);
+    return true;
+}
+
+bool XelCfgDb::insertGroupRows(
+    const QString &type, const QString &name, const QList<LevelInfo> &levels, const QList<int> &numbers)
+{
+    QSqlQuery &q = prepared(QStringLiteral("INSERT INTO Grp (GPNAME, GPTYPE) VALUES (?, ?)"));
+    q.bindValue(0, name);
+    q.bindValue(1, type);
+    if (!run(q))
+        return false;
     const qint64 id = q.lastInsertId().toLongLong();
     QSqlQuery &d = prepared(QStringLiteral("INSERT INTO GrpDfn (GDGPID, GDLVID, GDIONUMBER) VALUES (?, ?, ?)"));
     for (int i = 0; i < levels.size(); ++i) {
         d.bindValue(0, id);
         d.bindValue(1, levels[i].id);
         d.bindValue(2, numbers[i]);
-        if (!run(d)) {
-            message = failed;
+        if (!run(d))
             return false;
-        }
     }
-    if (m_groupImport && !source)
-        for (int i = 0; i < levels.size(); ++i)
-            if (numbers[i] != 0)
-                m_importOutputs[levels[i].id].insert(numbers[i]);
     return true;
 }
 
@@ -250,6 +268,9 @@ bool XelCfgDb::addNameSet(const QString &type, const QStringList &f, QString &me
         message = QStringLiteral("NameSet, ") + name + QLatin1Char(':') + r.message;
         return false;
     }
+    const QString typeWord = type == QLatin1String("SRC") ? QStringLiteral("Source") : QStringLiteral("Destination");
+    if (m_bulk)
+        return bulkNameSet(type, typeWord, name, f, message);
     qint64 setId = nameSetID(name);
     if (setId < 0) {
         QSqlQuery &q = prepared(QStringLiteral("INSERT INTO GrpSet (GSNAME) VALUES (?)"));
@@ -260,7 +281,6 @@ bool XelCfgDb::addNameSet(const QString &type, const QStringList &f, QString &me
         }
         setId = q.lastInsertId().toLongLong();
     }
-    const QString typeWord = type == QLatin1String("SRC") ? QStringLiteral("Source") : QStringLiteral("Destination");
     QList<qint64> members;
     for (int i = 1; i < f.size(); ++i) {
         const QString member = f[i].trimmed().toUpper();
@@ -281,8 +301,34 @@ bool XelCfgDb::addNameSet(const QString &type, const QStringList &f, QString &me
     return true;
 }
 
+bool XelCfgDb::bulkNameSet(
+    const QString &type, const QString &typeWord, const QString &name, const QStringList &f, QString &message)
+{
+    // The members are checked before anything is written, as the usual way
+    // does, and the set is only made once they are known.
+    QList<qint64> members;
+    for (int i = 1; i < f.size(); ++i) {
+        const QString member = f[i].trimmed().toUpper();
+        if (member.isEmpty())
+            break;
+        const qint64 id = bulkGroupId(type, member);
+        if (id < 0) {
+            message = QStringLiteral("Nameset:") + name + QStringLiteral(", ") + typeWord + QLatin1Char(':') + member
+                + QStringLiteral(" could not be added.");
+            return false;
+        }
+        members << id;
+    }
+    if (!bulkAddNameSet(name, members)) {
+        message = QStringLiteral("Name set, ") + name + QStringLiteral(", could not be added.");
+        return false;
+    }
+    return true;
+}
+
 bool XelCfgDb::LoadDefaultDatabase()
 {
+    Rebuild rebuild(*this);
     Transaction t(*this);
     if (!ReinitDatabase())
         return false;

@@ -102,6 +102,7 @@ bool XelCfgLoadUtilities::LoadConfigurationFile(const QString &path)
 
     QString failure;
     bool ok;
+    XelCfgDb::Rebuild rebuild(m_db);
     {
         // The whole rebuild is one transaction: a failure never leaves a
         // half-built configuration, not even for a moment on disk.
@@ -133,10 +134,14 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
     ThermoSink &thermo = m_thermo ? *m_thermo : nullThermo;
 
     // First pass: the distinct names of each kind, so every table is sized
-    // before any record is read.
+    // before any record is read. Each line is split once; the second pass
+    // reads the same fields.
     NameList controllers, levels, sources, destinations, sets;
+    std::vector<QStringList> split;
+    split.reserve(size_t(lines.size()));
     for (const QString &line : lines) {
-        const QStringList f = FieldSplit(line);
+        split.push_back(FieldSplit(line));
+        const QStringList &f = split.back();
         if (f.size() < 2)
             continue;
         const QString &key = f[0];
@@ -170,7 +175,7 @@ bool XelCfgLoadUtilities::importLines(const QStringList &lines, const QString &t
             thermo.updateThermo(percent(n + 1, total));
         if (line.isEmpty() || line.startsWith(QLatin1Char('*')))
             continue;
-        const QStringList f = FieldSplit(line);
+        const QStringList &f = split[size_t(n)];
         if (f.size() < 2) {
             failure = QStringLiteral("Unknown Data in Configuration File: ") + line.left(20);
             return false;

@@ -79,6 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // A failed load leaves the default system, never a half-built one.
     if (!ok && (levels != 4 || groups != 32))
         abort();
+    // The rebuild runs with foreign keys off; they are on again afterwards,
+    // and no row refers to one that is not there.
+    if (scalar(QStringLiteral("PRAGMA foreign_keys")) != 1)
+        abort();
+    {
+        QSqlQuery check(g_db->database());
+        if (!check.exec(QStringLiteral("PRAGMA foreign_key_check")) || check.next())
+            abort();
+    }
     // Stored names are upper case, 1..8 characters, without commas. Checked
     // here rather than in SQL, whose LENGTH() stops at an embedded NUL.
     QSqlQuery q(g_db->database());

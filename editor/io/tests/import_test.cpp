@@ -2,6 +2,8 @@
 // progress display and file errors.
 #include "iotestsupport.h"
 
+#include <QSqlQuery>
+
 using namespace exel;
 using namespace exel::test;
 
@@ -88,6 +90,35 @@ TEST_F(Import, outputsInUse_areRefusedPerLevelDuringTheImportAndAfterIt)
     EXPECT_FALSE(m_db->AddRecordFromFile("DST", { "MON9", "3" }, message));
     EXPECT_EQ(message, "Destination: MON9, Output for VID level is not unique.");
     EXPECT_TRUE(m_db->AddRecordFromFile("DST", { "MON9", "5", "5" }, message)) << message.toStdString();
+}
+
+TEST_F(Import, replacingAConfiguration_leavesNoStrayRowsAndForeignKeysOn)
+{
+    // The rebuild clears the tables with foreign keys off: whether it loads
+    // or fails, nothing may refer to a row of the configuration before, and
+    // deletes cascade again afterwards.
+    auto check = [&](const char *when) {
+        QSqlQuery q(m_db->database());
+        ASSERT_TRUE(q.exec("PRAGMA foreign_keys") && q.next()) << when;
+        EXPECT_EQ(q.value(0).toInt(), 1) << when;
+        ASSERT_TRUE(q.exec("PRAGMA foreign_key_check")) << when;
+        EXPECT_FALSE(q.next()) << when;
+    };
+    ASSERT_TRUE(m_io->LoadConfigurationFile(file("a.cfg", kSmall))) << m_io->lastFailure().toStdString();
+    check("after the first load");
+    const QStringList other { "CTL,B,2,1", "LVL,ONLY,B,1,4,4", "SRC,CAM9,ONLY,4", "SNS,SET9,CAM9" };
+    ASSERT_TRUE(m_io->LoadConfigurationFile(file("b.cfg", other))) << m_io->lastFailure().toStdString();
+    check("after the second");
+    EXPECT_EQ(m_db->Controllers(), QStringList { "B" });
+    EXPECT_EQ(m_db->GetNameSets(), QStringList { "SET9" });
+    EXPECT_EQ(m_db->nameSetMembers(m_db->nameSetID("SET9"), "SRC"), QStringList { "CAM9" });
+    EXPECT_FALSE(m_io->LoadConfigurationFile(file("c.cfg", { "CTL,A,1,1", "SNS,SET,NOBODY" })));
+    check("after a failed load");
+    EXPECT_TRUE(isDefault());
+    QSqlQuery q(m_db->database());
+    ASSERT_TRUE(q.exec("DELETE FROM Lvl WHERE LVNAME = 'LEVEL1'"));
+    ASSERT_TRUE(q.exec("SELECT COUNT(*) FROM GrpDfn") && q.next());
+    EXPECT_EQ(q.value(0).toInt(), 32 * 3);
 }
 
 TEST_F(Import, laterVersion_asksAndCancelLeavesDefault)
