@@ -65,8 +65,7 @@ bool pumpInEvents(const ObjectPtr &obj, int ms, bool &served)
         return false;
     // A hung-up device wakes the notifier as well; it ends the port as in
     // the plain wait.
-    if (obj->portOpen && queued(*obj) == 0 && obj->driver->waitReadable(0) == WaitResult::HungUp
-        && queued(*obj) == 0) {
+    if (obj->portOpen && queued(*obj) == 0 && obj->driver->waitReadable(0) == WaitResult::HungUp && queued(*obj) == 0) {
         --obj->busy;
         portLost(obj, "Wait");
         return alive(obj);
