@@ -8,9 +8,12 @@
 //  - a status answer from state through the xelhub program on loopback,
 //    against a plain TCP echo of the same bytes, interleaved;
 //  - take latency through the hub against the same take written straight to
-//    an emulator, interleaved;
+//    an emulator, interleaved: on the sweeping line (a take waits for the
+//    command already on it), and on a free line (the hub's own overhead);
+//  - the hub's processor time while it sweeps with no client asking;
 //  - 50 panels polling at their own pace: the hub's processor time and memory.
-// HUB_BENCH_SECONDS sets how long the 50 panels run (default 60).
+// HUB_BENCH_SECONDS sets how long the 50 panels run (default 60);
+// HUB_BENCH_XELHUB another build's xelhub for the last four (to compare two).
 #include "emulatorprogram.h"
 #include "hubharness.h"
 #include "hublinkprotocol.h"
@@ -241,6 +244,11 @@ int main(int argc, char **argv)
         QObject::connect(&panelTick, &QTimer::timeout, [&] { watcher.send(QStringLiteral("Y010")); });
         panelTick.start(500); // a panel asks about its visible rows every tick
         pump(1000);
+        // The sweep is longer while a panel watches (its rows take their
+        // share of the line): measured over the same time as the changes.
+        const int64_t sweepsBefore = line.sweepsDone();
+        QElapsedTimer phase;
+        phase.start();
         for (int i = 0; i < 12; ++i) {
             for (const bool watch : { true, false }) {
                 const int output = watch ? 10 : 40 + i;
@@ -262,10 +270,14 @@ int main(int argc, char **argv)
             }
         }
         panelTick.stop();
+        const double watchingSweep
+            = phase.elapsed() / 1000.0 / static_cast<double>(std::max<int64_t>(1, line.sweepsDone() - sweepsBefore));
         std::printf("change -> hub state: watched median %.3f s p99 %.3f s (goal < 1 s); unwatched median %.3f s "
-                    "p99 %.3f s = %.2f of a sweep (goal <= 1)\n",
+                    "p99 %.3f s = %.2f of a sweep while a panel watches (%.3f s; goal <= 1), %.2f of a sweep with "
+                    "no one watching\n",
             percentile(watched, 0.5), percentile(watched, 0.99), percentile(unwatched, 0.5),
-            percentile(unwatched, 0.99), percentile(unwatched, 0.99) / hubSweep);
+            percentile(unwatched, 0.99), percentile(unwatched, 0.99) / watchingSweep, watchingSweep,
+            percentile(unwatched, 0.99) / hubSweep);
     }
 
     // ---- 3-5. the xelhub program
@@ -297,7 +309,10 @@ int main(int argc, char **argv)
     env.insert(QStringLiteral("TOLCOM_DEVICE_DIR"), dir + QStringLiteral("/dev"));
     hub.setProcessEnvironment(env);
     hub.setStandardErrorFile(dir + QStringLiteral("/hub.log"));
-    hub.start(QStringLiteral(XELHUB_BINARY), { QStringLiteral("--config"), ini });
+    // HUB_BENCH_XELHUB: another build's xelhub to measure (same run, same machine).
+    const QString hubBinary = qEnvironmentVariableIsSet("HUB_BENCH_XELHUB") ? qEnvironmentVariable("HUB_BENCH_XELHUB")
+                                                                            : QStringLiteral(XELHUB_BINARY);
+    hub.start(hubBinary, { QStringLiteral("--config"), ini });
     hub.waitForStarted();
     hubtest::ScriptedPanel client;
     for (int i = 0; i < 100 && !client.connectTo(hubPort, 100); ++i)
@@ -307,6 +322,18 @@ int main(int argc, char **argv)
         return 1;
     }
     client.ask(QStringLiteral("Y001"));
+
+    // 2b. the hub sweeping with no client asking: its processor time.
+    {
+        pump(1000);
+        const ProcStat before = procStat(hub.processId());
+        QElapsedTimer idle;
+        idle.start();
+        pump(10000);
+        const ProcStat after = procStat(hub.processId());
+        std::printf("sweeping, no client asking, for 10 s: hub %.2f %% of a core\n",
+            (after.cpuSeconds - before.cpuSeconds) / (idle.elapsed() / 1000.0) * 100);
+    }
 
     // 3. status from state vs a TCP echo of the same bytes, interleaved.
     QTcpServer echo;
@@ -323,6 +350,23 @@ int main(int argc, char **argv)
     });
     hubtest::ScriptedPanel echoClient;
     echoClient.connectTo(echo.serverPort());
+    // And an echo in a process of its own, as the hub is: socat echoes each
+    // request back (a request line ends as an answer line does).
+    QTcpServer socatPortFinder;
+    socatPortFinder.listen(QHostAddress::LocalHost, 0);
+    const quint16 socatPort = socatPortFinder.serverPort();
+    socatPortFinder.close();
+    QProcess socat;
+    socat.start(QStringLiteral("socat"),
+        { QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,nodelay").arg(socatPort), QStringLiteral("PIPE") });
+    hubtest::ScriptedPanel socatClient;
+    bool socatUp = socat.waitForStarted(3000);
+    for (int i = 0; socatUp && i < 50 && !socatClient.connectTo(socatPort, 100); ++i)
+        pump(50);
+    socatUp = socatUp && socatClient.socket.state() == QAbstractSocket::ConnectedState;
+    if (socatUp)
+        socatClient.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    std::vector<double> socatY;
     client.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     echoClient.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     std::vector<double> hubY;
@@ -338,11 +382,25 @@ int main(int argc, char **argv)
         client.send(QStringLiteral("Y001"));
         client.answer(2000);
         hubY.push_back(c.nsecsElapsed() / 1000.0);
+        if (socatUp) {
+            c.start();
+            socatClient.send(QStringLiteral("Y001"));
+            socatClient.answer(2000);
+            socatY.push_back(c.nsecsElapsed() / 1000.0);
+        }
     }
     std::printf("status answer from state (loopback round trip): hub median %.0f us p99 %.0f us; TCP echo "
                 "median %.0f us p99 %.0f us; p99 ratio %.2f (goal: hub p99 < 200 us)\n",
         percentile(hubY, 0.5), percentile(hubY, 0.99), percentile(echoY, 0.5), percentile(echoY, 0.99),
         percentile(hubY, 0.99) / std::max(1.0, percentile(echoY, 0.99)));
+    if (socatUp) {
+        std::printf("  against an echo in a process of its own (socat): median %.0f us p99 %.0f us; hub p99 ratio "
+                    "%.2f\n",
+            percentile(socatY, 0.5), percentile(socatY, 0.99),
+            percentile(hubY, 0.99) / std::max(1.0, percentile(socatY, 0.99)));
+    }
+    socat.terminate();
+    socat.waitForFinished(2000);
 
     // 4. take latency: through the hub vs straight to an emulator, interleaved.
     std::vector<double> hubTake;
@@ -412,8 +470,54 @@ int main(int argc, char **argv)
                 "%ld KiB at its end (%+ld KiB)\n",
         benchSeconds, cpu * 100, rss.front(), rss.back(), rss.back() - rss.front());
     ticker.stop();
+    panels.clear();
     hub.terminate();
     hub.waitForFinished(5000);
+
+    // 6. take latency on a free line: the same program again with its sweep
+    // resting after the first one and no lock tables polled, so that a take
+    // never waits for a command already on the line; what is left beyond the
+    // direct take is the hub's own overhead.
+    {
+        QFile f(ini);
+        f.open(QIODevice::Append);
+        f.write("[line]\nsweep_pause_ms = 600000\nlock_share = 0\n");
+    }
+    QProcess restHub;
+    restHub.setProcessEnvironment(env);
+    restHub.setStandardErrorFile(dir + QStringLiteral("/hub-resting.log"));
+    restHub.start(hubBinary, { QStringLiteral("--config"), ini });
+    restHub.waitForStarted();
+    hubtest::ScriptedPanel restClient;
+    for (int i = 0; i < 100 && !restClient.connectTo(hubPort, 100); ++i)
+        pump(50);
+    restClient.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    pump(4000); // the first sweep (2.1 s) and its end
+    std::vector<double> freeTake;
+    std::vector<double> freeDirect;
+    for (int i = 0; i < 20; ++i) {
+        const QString take = QStringLiteral("H%1%2%2%2%2")
+                                 .arg(i % kOutputs + 1, 3, 10, QLatin1Char('0'))
+                                 .arg((i + 7) % 30 + 1, 3, 10, QLatin1Char('0'));
+        QElapsedTimer c;
+        c.start();
+        direct.ask(take);
+        freeDirect.push_back(c.nsecsElapsed() / 1e6);
+        pump(100); // the take's confirming poll ends
+        c.start();
+        restClient.send(take);
+        const QByteArray answer = restClient.answer(3000);
+        if (answer.startsWith('G'))
+            freeTake.push_back(c.nsecsElapsed() / 1e6);
+        pump(100);
+    }
+    std::printf("take on a free line: hub median %.2f ms p99 %.2f ms; direct median %.2f ms p99 %.2f ms; hub "
+                "overhead median %.2f ms p99 %.2f ms (goal < 1 ms); %zu of 20 acknowledged\n",
+        percentile(freeTake, 0.5), percentile(freeTake, 0.99), percentile(freeDirect, 0.5),
+        percentile(freeDirect, 0.99), percentile(freeTake, 0.5) - percentile(freeDirect, 0.5),
+        percentile(freeTake, 0.99) - percentile(freeDirect, 0.99), freeTake.size());
+    restHub.terminate();
+    restHub.waitForFinished(5000);
     std::printf("hub_bench: load average %.2f at the end\n", loadAverage());
     return 0;
 }

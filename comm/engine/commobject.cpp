@@ -3,6 +3,7 @@
 #include "commobject.h"
 
 #include "engine_testing.h"
+#include "eventwait.h"
 #include "netdriver.h"
 #include "portmap.h"
 #include "portwatch.h"
@@ -505,6 +506,12 @@ int64_t steadyMs()
 
 bool pumpOnce(const ObjectPtr &obj)
 {
+    if (eventWaitOn() && !g_pauseHook && !obj->idle && obj->portOpen) {
+        bool served = false;
+        const bool stillAlive = pumpInEvents(obj, 50, served);
+        if (served)
+            return stillAlive;
+    }
     ++obj->busy;
     // An answer over a fast link comes within a moment of its command: wait
     // that moment for it first, so that the event round does not stand

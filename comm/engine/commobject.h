@@ -16,6 +16,8 @@ class QObject;
 
 namespace tolcom {
 
+struct EventWaitState;
+
 struct CommObject {
     uint32_t self = 0;
     QPointer<QObject> parent;
@@ -98,6 +100,8 @@ struct CommObject {
     std::unique_ptr<LookUpMatcher> carrierWatch;
 
     std::unique_ptr<SerialDriver> driver;
+    // The notifier and timer of waits served by the event loop (eventwait.cpp).
+    std::shared_ptr<EventWaitState> eventWait;
 };
 
 using ObjectPtr = std::shared_ptr<CommObject>;

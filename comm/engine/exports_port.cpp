@@ -1,6 +1,7 @@
 // Exported functions of the comm object: creation, port properties, line
 // states, tracing and the status dump.
 #include "commobject.h"
+#include "eventwait.h"
 #include "portmap.h"
 #include "portwatch.h"
 
@@ -595,6 +596,13 @@ int32_t SetIdleLoop(uint32_t handle, TolCommIdleProc proc)
     OBJ_OR(0);
     obj->idle = proc;
     return 0;
+}
+
+int32_t SetEventWait(uint32_t, int32_t on)
+{
+    const bool old = eventWaitOn();
+    setEventWait(on != 0);
+    return old ? 1 : 0;
 }
 
 int32_t SetPortWatch(uint32_t, int32_t flags)

@@ -308,6 +308,8 @@ public:
         return flags;
     }
 
+    int pollFd() const override { return m_fd; }
+
     WaitResult waitReadable(int ms) override
     {
         if (m_fd < 0) {

@@ -82,6 +82,10 @@ public:
     // Waits up to ms for input; HungUp when the other end has gone.
     virtual WaitResult waitReadable(int ms) = 0;
 
+    // The descriptor that becomes readable when input (or the end of the
+    // line) may be waiting, for a wait in an event loop; -1 when none.
+    virtual int pollFd() const { return -1; }
+
     // A port on a network serial server rather than a device.
     virtual bool isNetwork() const { return false; }
     // Why the last open failed, when the errno value alone does not say it.

@@ -246,6 +246,8 @@ public:
         return flags;
     }
 
+    int pollFd() const override { return m_fd; }
+
     WaitResult waitReadable(int ms) override
     {
         if (m_fd < 0) {

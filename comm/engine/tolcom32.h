@@ -237,6 +237,15 @@ TOLCOM_API int32_t SetEventContext(uint32_t handle, void *context);
 TOLCOM_API void *GetEventContext(uint32_t handle);
 /* Installs the idle callback used instead of the event pump during waits. */
 TOLCOM_API int32_t SetIdleLoop(uint32_t handle, TolCommIdleProc proc);
+/* Process-wide: when on, the waits of every comm object (answers, pauses,
+ * flushes, look-ups) run in the Qt event loop of the waiting thread, with the
+ * device's descriptor watched, so the host's other event sources (its own
+ * sockets, timers) are served the moment they are ready, not at the device's
+ * next byte or the wait's next 50 ms turn. For a host that serves others while
+ * a line waits; a host with windows keeps the default (off). An object with
+ * an idle callback, or whose driver has no descriptor to watch, waits as
+ * before. handle may be 0. Returns the previous setting. */
+TOLCOM_API int32_t SetEventWait(uint32_t handle, int32_t on);
 /* Process-wide trace switches (TOLCOM_WATCH_*); handle may be 0. Returns the previous switches. */
 TOLCOM_API int32_t SetPortWatch(uint32_t handle, int32_t flags);
 TOLCOM_API int32_t GetPortWatch(uint32_t handle);

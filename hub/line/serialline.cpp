@@ -3,6 +3,7 @@
 
 #include "hublog.h"
 #include "linecomm.h"
+#include "tolcom32.h"
 
 #include <QDir>
 
@@ -35,6 +36,9 @@ SerialLine::~SerialLine()
 
 bool SerialLine::open(QString *error)
 {
+    // The hub's one thread serves its clients while a line waits for the
+    // controller: the engine waits in the event loop, not on the device alone.
+    SetEventWait(0, 1);
     m_comm.reset(createLineComm());
     if (!m_comm) {
         if (error)

@@ -19,9 +19,9 @@
 
 namespace exel::hub::hubtest {
 
-// One command to the emulator's control socket; its last line ("OK ..." or
-// "ERR ...", "END" after a dump).
-inline QByteArray emulatorControl(const QString &socketPath, const QByteArray &command)
+// One command to the emulator's control socket; everything it answered (a
+// dump's lines up to its "END").
+inline QByteArray emulatorConversation(const QString &socketPath, const QByteArray &command)
 {
     const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr {};
@@ -48,7 +48,14 @@ inline QByteArray emulatorControl(const QString &socketPath, const QByteArray &c
         }
     }
     ::close(s);
-    return got.trimmed().split('\n').last();
+    return got.trimmed();
+}
+
+// One command to the emulator's control socket; its last line ("OK ..." or
+// "ERR ...", "END" after a dump).
+inline QByteArray emulatorControl(const QString &socketPath, const QByteArray &command)
+{
+    return emulatorConversation(socketPath, command).split('\n').last();
 }
 
 class HubHarness {
