@@ -9,6 +9,7 @@
 #include "journal.h"
 #include "panelserver.h"
 #include "serialline.h"
+#include "webserver.h"
 
 #include <QString>
 
@@ -31,6 +32,8 @@ struct HubConfig {
     std::vector<LineConfig> lines;
     bool panelEnabled = true;
     PanelServerOptions panel;
+    bool webEnabled = false;
+    WebServerOptions web;
     JournalLimits journal;
 
     bool autoConfigure() const { return router.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0; }

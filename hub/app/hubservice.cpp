@@ -105,6 +105,17 @@ bool HubService::start(const HubConfig &config, QString *error)
             hubLog(QStringLiteral("panel server: listening beyond loopback, but only loopback clients are allowed "
                                   "([panel] allow)"));
     }
+    if (config.webEnabled) {
+        WebServerOptions web = config.web;
+        if (web.sessionsFile.isEmpty())
+            web.sessionsFile = data + QStringLiteral("/web-sessions.json");
+        m_web = std::make_unique<WebServer>(*m_core, web, m_clock);
+        if (!m_web->listen(error))
+            return false;
+        if (!web.address.isLoopback() && m_web->options().allow.loopbackOnly())
+            hubLog(QStringLiteral("web server: listening beyond loopback, but only loopback clients are allowed "
+                                  "([web] allow)"));
+    }
     for (auto &line : m_lines)
         line->start();
     hubLog(QStringLiteral("%1: started with %2 (%3 controllers, %4 destinations)")
@@ -141,6 +152,7 @@ void HubService::stop()
 {
     for (auto &line : m_lines)
         line->stop();
+    m_web.reset();
     m_panel.reset();
     m_core.reset();
     m_lines.clear();

@@ -8,6 +8,7 @@
 #include "hubcore.h"
 #include "panelserver.h"
 #include "serialline.h"
+#include "webserver.h"
 
 #include <QObject>
 
@@ -30,6 +31,7 @@ public:
     RouterState &state() { return *m_state; }
     Journal &journal() { return m_journal; }
     PanelServer *panelServer() { return m_panel.get(); }
+    WebServer *webServer() { return m_web.get(); }
     const std::vector<std::unique_ptr<HubLine>> &lines() const { return m_lines; }
 
 private:
@@ -44,6 +46,7 @@ private:
     std::vector<std::unique_ptr<HubLine>> m_lines;
     std::unique_ptr<HubCore> m_core;
     std::unique_ptr<PanelServer> m_panel;
+    std::unique_ptr<WebServer> m_web;
 };
 
 } // namespace exel::hub
