@@ -196,8 +196,9 @@ std::optional<WebSession> SessionStore::use(const QString &token)
         return std::nullopt;
     }
     it->second.expiresAt = t + m_idleMs;
-    // The file follows a used session now and then, not on every request.
-    if (t - m_savedAt > 60000)
+    // The file follows a used session now and then, not on every request,
+    // always well inside the idle time so a restart never loses a live one.
+    if (t - m_savedAt > std::min<int64_t>(60000, m_idleMs / 10))
         save();
     return it->second;
 }

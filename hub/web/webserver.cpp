@@ -131,7 +131,8 @@ struct WebServer::Http {
     int64_t requestStartedAt = 0; // first byte of the request being read (0: none)
     int64_t lastActivity = 0;
     Bucket bucket;
-    bool closing = false;
+    bool closing = false; // answered for the last time, waiting for the client to close
+    int64_t closingSince = 0;
 };
 
 struct WebServer::Page {
@@ -305,12 +306,21 @@ void WebServer::onNewConnection()
         c->bucket = Bucket { 50, c->lastActivity };
         Http *raw = c.get();
         m_http.push_back(std::move(c));
-        connect(socket, &QTcpSocket::readyRead, this, [this, raw] { onHttpData(raw); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeHttp(raw, QString()); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, raw] {
+            if (raw->closing)
+                raw->socket->readAll();
+            else
+                onHttpData(raw);
+        });
+        connect(socket, &QTcpSocket::bytesWritten, this, [raw] {
+            if (raw->closing && raw->socket->bytesToWrite() == 0)
+                ::shutdown(static_cast<int>(raw->socket->socketDescriptor()), SHUT_WR);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { closeHttp(raw, QString(), false); });
     }
 }
 
-void WebServer::closeHttp(Http *c, const QString &why)
+void WebServer::closeHttp(Http *c, const QString &why, bool graceful)
 {
     const auto it = std::find_if(m_http.begin(), m_http.end(), [c](const auto &p) { return p.get() == c; });
     if (it == m_http.end())
@@ -318,11 +328,20 @@ void WebServer::closeHttp(Http *c, const QString &why)
     if (!why.isEmpty())
         hubLog(QStringLiteral("web client %1 dropped: %2").arg(c->peer, why));
     QTcpSocket *s = c->socket;
+    if (graceful && s->state() == QAbstractSocket::ConnectedState) {
+        // The answer goes out first, then our side is shut; what the client
+        // still sends is read and thrown away, so that the kernel does not
+        // reset the connection and lose the answer. Housekeeping ends it
+        // if the client never closes.
+        c->closing = true;
+        c->closingSince = m_clock.nowMs();
+        s->readAll();
+        if (s->bytesToWrite() == 0)
+            ::shutdown(static_cast<int>(s->socketDescriptor()), SHUT_WR);
+        return;
+    }
     s->disconnect(this);
-    if (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() > 0)
-        s->disconnectFromHost(); // sends what is buffered first
-    else
-        s->abort();
+    s->abort();
     s->deleteLater();
     m_http.erase(it);
 }
@@ -796,13 +815,16 @@ void WebServer::housekeeping()
     const int64_t now = m_clock.nowMs();
     std::vector<Http *> late;
     for (auto &c : m_http) {
-        if (c->requestStartedAt > 0 && now - c->requestStartedAt > m_options.requestDeadlineMs)
+        if (c->closing) {
+            if (now - c->closingSince > 2000)
+                late.push_back(c.get());
+        } else if (c->requestStartedAt > 0 && now - c->requestStartedAt > m_options.requestDeadlineMs)
             late.push_back(c.get());
         else if (c->requestStartedAt == 0 && now - c->lastActivity > m_options.idleMs)
             late.push_back(c.get());
     }
     for (Http *c : late)
-        closeHttp(c, c->requestStartedAt > 0 ? QStringLiteral("request not finished in time") : QString());
+        closeHttp(c, !c->closing && c->requestStartedAt > 0 ? QStringLiteral("request not finished in time") : QString(), false);
     std::vector<Page *> ended;
     for (auto &p : m_pages) {
         const auto s = m_sessions.peek(p->token);

@@ -80,7 +80,7 @@ private:
     void respondJson(Http *c, int code, const QJsonObject &body, const QList<QPair<QByteArray, QByteArray>> &extra = {});
     void serveFile(Http *c, const QString &path);
     void signIn(Http *c, const HttpRequest &request);
-    void closeHttp(Http *c, const QString &why);
+    void closeHttp(Http *c, const QString &why, bool graceful = true);
     void upgrade(Http *c, const HttpRequest &request, const QString &token, const QString &name);
     void onWebSocket();
     void onPageMessage(Page *p, const QString &text);
