@@ -74,7 +74,7 @@ QJsonObject destinationJson(const RouterState &state, int d)
     }
     bool locked = false;
     bool lockKnown = false;
-    QJsonValue owner;
+    QJsonObject owner;
     for (const auto &[address, output] : destinationOutputs(m, d)) {
         const std::vector<bool> *locks = state.locks(address);
         if (!locks || state.locksReadAt(address) < 0 || output < 1 || output > static_cast<int>(locks->size()))
@@ -82,14 +82,14 @@ QJsonObject destinationJson(const RouterState &state, int d)
         lockKnown = true;
         if ((*locks)[static_cast<size_t>(output - 1)]) {
             locked = true;
-            if (const Origin *o = state.lockOwner(address, output); o && owner.isUndefined())
+            if (const Origin *o = state.lockOwner(address, output); o && owner.isEmpty())
                 owner = QJsonObject { { QStringLiteral("name"), originText(*o) }, { QStringLiteral("server"), o->server } };
         }
     }
     QJsonObject out { { QStringLiteral("d"), d }, { QStringLiteral("src"), src }, { QStringLiteral("in"), in },
         { QStringLiteral("flag"), flag }, { QStringLiteral("un"), unconfirmed }, { QStringLiteral("locked"), locked },
         { QStringLiteral("lockKnown"), lockKnown } };
-    if (!owner.isUndefined())
+    if (!owner.isEmpty())
         out.insert(QStringLiteral("owner"), owner);
     return out;
 }

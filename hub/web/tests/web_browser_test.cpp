@@ -35,7 +35,7 @@ QString js(const char *text)
 // Signs in through the sign-in page and waits for the panel's first state.
 bool signIn(CdpBrowser &b, const QString &page, const QString &name, const QString &password)
 {
-    if (!b.waitFor(page, js("location.pathname === '/login.html' && !!document.getElementById('go')")))
+    if (!b.waitFor(page, js("location.pathname === '/login.html' && document.readyState === 'complete'")))
         return false;
     b.eval(page,
         QStringLiteral("document.getElementById('name').value = '%1'; document.getElementById('password').value = '%2';"
@@ -52,7 +52,7 @@ QString click(const QString &selector)
 
 QString text(const QString &selector)
 {
-    return QStringLiteral("(document.querySelector('%1') || {}).textContent || ''").arg(selector);
+    return QStringLiteral("((document.querySelector('%1') || {}).textContent || '')").arg(selector);
 }
 
 class WebBrowserTest : public ::testing::Test {
@@ -158,13 +158,15 @@ TEST_F(WebBrowserTest, operator_takesPresetsLocksFiresAndUndoes_allSeenAtTheCont
         EXPECT_TRUE(browser.waitFor(page, text(QStringLiteral("#row-5 td:nth-child(2)")) + QStringLiteral(" === 'VTR3'"), 15000));
     hubtest::ScriptedPanel panel;
     ASSERT_TRUE(panel.connectTo(h.port()));
-    EXPECT_EQ(panel.ask(QStringLiteral("H003005005005005")), QStringLiteral("G")); // MON2 <- VTR2
+    EXPECT_EQ(panel.ask(QStringLiteral("H004006006006006")), QStringLiteral("G")); // MON2 (output 4) <- VTR2 (input 6)
     for (const QString &page : { a, b })
-        EXPECT_TRUE(browser.waitFor(page, text(QStringLiteral("#row-3 td:nth-child(3)")) + QStringLiteral(" === 'VTR2'"), 5000));
+        EXPECT_TRUE(browser.waitFor(page, text(QStringLiteral("#row-3 td:nth-child(3)")) + QStringLiteral(" === 'VTR2'"), 5000))
+            << qPrintable(browser.eval(page, js("[...document.querySelectorAll('#statusTable tr')].map(r => r.textContent).join('|')")).toString());
 
     // The view-only operator's take is refused by the server, however it is sent.
     const QString v = browser.newPage(h.url(), true);
-    ASSERT_TRUE(signIn(browser, v, QStringLiteral("viewer"), QStringLiteral("viewer-pw")));
+    ASSERT_TRUE(signIn(browser, v, QStringLiteral("viewer"), QStringLiteral("viewer-pw")))
+        << qPrintable(browser.eval(v, js("location.href + ' ' + document.body.textContent")).toString());
     EXPECT_TRUE(browser.eval(v, js("document.body.classList.contains('viewonly') && !document.getElementById('lock')")).toBool());
     const QJsonValue crafted = browser.eval(v, js(R"(new Promise((resolve) => {
         const ws = new WebSocket('ws://' + location.host + '/ws');
@@ -211,7 +213,8 @@ TEST_F(WebBrowserTest, hubRestarted_pageReconnectsAndShowsTheStateAsItIsNow)
 {
     const QString a = browser.newPage(h.url());
     ASSERT_TRUE(signIn(browser, a, QStringLiteral("alice"), QStringLiteral("alice-pw")));
-    ASSERT_TRUE(browser.waitFor(a, text(QStringLiteral("#row-1 td:nth-child(2)")) + QStringLiteral(" === 'CAM2'"), 10000));
+    ASSERT_TRUE(browser.waitFor(a, text(QStringLiteral("#row-1 td:nth-child(2)")) + QStringLiteral(" === 'CAM2'"), 10000))
+        << qPrintable(browser.eval(a, text(QStringLiteral("#row-1"))).toString());
     h.hub.stop();
     EXPECT_TRUE(browser.waitFor(a, js("!document.getElementById('banner').hidden"), 5000)) << "the page says the hub is away";
     // The router changes while the hub is down.
