@@ -49,7 +49,8 @@ inline QStringList emulatorLines(const QString &socketPath, const QByteArray &co
 
 class WebHarness : public hubtest::HubHarness {
 public:
-    WebHarness()
+    explicit WebHarness(const QString &lineKeys = QString(), const QString &routerFile = QString())
+        : HubHarness(lineKeys, routerFile)
     {
         webPort = freePort();
         salvos = dir + QStringLiteral("/salvos");

@@ -95,6 +95,7 @@ function hello(m) {
   renderAll();
   watchSelected();
   window.__xel.hellos++;
+  if (!window.__xel.readyAt) window.__xel.readyAt = performance.now();
   window.__xel.ready = true;
 }
 function update(m) {
