@@ -3,6 +3,7 @@
 #include "operators.h"
 #include "webprotocol.h"
 #include "webview.h"
+#include "hubconfig.h"
 
 #include "hubtesting.h"
 #include "testsupport.h"
@@ -230,4 +231,50 @@ TEST(WebView, undoOriginsRoundTrip_andAnUndoNeedsKnownPreviousSources)
     e.previous = { 1, -1 };
     e.state = EntryState::Refused;
     EXPECT_FALSE(journalEntryJson(state, e).value(QStringLiteral("undoable")).toBool());
+}
+
+TEST(WebConfig, operatorSectionsAndWebKeys_readAndRefusedWithTheirLine)
+{
+    const QString hash = hashPassword(QStringLiteral("pw"), 1000);
+    HubConfig c;
+    ConfigProblem p;
+    const QByteArray good = "[hub]\nrouter = a.cfg\n[web]\nenabled = yes\nlisten = 0.0.0.0:8090\nallow = 10.0.0.0/8\n"
+                            "session_minutes = 30\nwww = page\n[operator mcr one]\npassword = "
+        + hash.toLatin1() + "\nforce_release = true\n[operator viewer]\npassword = " + hash.toLatin1() + "\nrole = view only\n";
+    ASSERT_TRUE(parseHubConfig(QStringLiteral("/x/hub.ini"), good, c, p)) << qPrintable(p.text());
+    EXPECT_TRUE(c.webEnabled);
+    EXPECT_EQ(c.web.port, 8090);
+    EXPECT_EQ(c.web.sessionIdleMs, 30 * 60000);
+    EXPECT_EQ(c.web.wwwFolder, QStringLiteral("/x/page"));
+    ASSERT_EQ(c.web.operators.size(), 2u);
+    EXPECT_EQ(c.web.operators[0].name, QStringLiteral("mcr one"));
+    EXPECT_TRUE(c.web.operators[0].forceRelease);
+    EXPECT_TRUE(c.web.operators[0].canChange());
+    EXPECT_FALSE(c.web.operators[1].canChange());
+    EXPECT_FALSE(c.web.operators[1].forceRelease);
+
+    struct Case {
+        QByteArray text;
+        int line;
+        const char *reason;
+    };
+    const std::vector<Case> cases {
+        { "[hub]\nrouter = a\n[operator]\n", 3, "needs the operator's name" },
+        { "[hub]\nrouter = a\n[operator x]\nrole = operator\n", 3, "has no password" },
+        { "[hub]\nrouter = a\n[operator x]\npassword = hunter2\n", 4, "not a password hash" },
+        { "[hub]\nrouter = a\n[operator x]\npassword = " + hash.toLatin1() + "\nrole = admin\n", 5, "not operator or view only" },
+        { "[hub]\nrouter = a\n[operator x]\npassword = " + hash.toLatin1() + "\n[operator x]\n", 5, "described twice" },
+        { "[hub]\nrouter = a\n[operator x]\npassword = " + hash.toLatin1() + "\npassword = " + hash.toLatin1() + "\n", 5, "given twice" },
+        { "[hub]\nrouter = a\n[operator x]\ncolour = red\n", 4, "unknown key \"colour\" in [operator x]" },
+        { "[hub]\nrouter = a\n[web]\nlisten = 8080\n", 4, "not an address:port" },
+        { "[hub]\nrouter = a\n[web]\nsession_minutes = 0\n", 4, "not a whole number" },
+    };
+    for (const Case &k : cases) {
+        EXPECT_FALSE(parseHubConfig(QStringLiteral("/x/hub.ini"), k.text, c, p)) << k.text.constData();
+        EXPECT_EQ(p.line, k.line) << k.text.constData();
+        EXPECT_TRUE(p.reason.contains(QLatin1String(k.reason))) << k.text.constData() << " -> " << qPrintable(p.reason);
+    }
+    const QString help = hubConfigHelp();
+    for (const char *key : { "[web]", "listen = 127.0.0.1:8080", "[operator NAME]", "role = operator", "force_release = false" })
+        EXPECT_TRUE(help.contains(QLatin1String(key))) << key;
 }
