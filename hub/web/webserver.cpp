@@ -8,6 +8,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QPromise>
+#include <QThreadPool>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -19,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace exel::hub {
 
@@ -132,6 +136,8 @@ struct WebServer::Http {
     int64_t lastActivity = 0;
     Bucket bucket;
     bool closing = false; // answered for the last time, waiting for the client to close
+    bool busy = false; // a sign-in is being checked: its answer comes before the next request is read
+    bool keepAlive = true;
     int64_t closingSince = 0;
 };
 
@@ -351,7 +357,7 @@ void WebServer::onHttpData(Http *c)
     // Requests are read with peek() so that a WebSocket upgrade reaches the
     // WebSocket server with its handshake still unread.
     const HttpLimits limits { 8192, m_options.maxMessage };
-    while (!c->closing) {
+    while (!c->closing && !c->busy) {
         const QByteArray buffer = c->socket->peek(limits.maxHead + 4 + limits.maxBody);
         if (buffer.isEmpty())
             return;
@@ -390,7 +396,10 @@ void WebServer::onHttpData(Http *c)
             return;
         }
         c->socket->read(p.consumed);
+        c->keepAlive = p.request.keepAlive;
         const bool keep = serveHttp(c, p.request) && p.request.keepAlive;
+        if (c->busy)
+            return; // answered, and closed when asked to, once the sign-in is checked
         if (!keep) {
             c->closing = true;
             closeHttp(c, QString());
@@ -468,28 +477,58 @@ void WebServer::signIn(Http *c, const HttpRequest &r)
             { { "Retry-After", QByteArray::number((wait + 999) / 1000) } });
         return;
     }
+    // Every attempt counts as failed until its password is found good, so
+    // attempts sent side by side are braked too.
+    m_brake.failed(byAddress);
+    m_brake.failed(byName);
     const OperatorAccount *a = account(name);
     // An unknown name costs the same as a wrong password, so the answer time
     // does not tell which names exist.
     static const QString dummy = hashPassword(QStringLiteral("-"), 100000);
-    const bool good = verifyPassword(password, a ? a->passwordHash : dummy) && a;
-    if (!good) {
-        m_brake.failed(byAddress);
-        m_brake.failed(byName);
-        hubLog(QStringLiteral("web client %1: sign-in as \"%2\" refused").arg(c->peer, name));
-        respondJson(c, 401, fail(QStringLiteral("wrong name or password")));
-        return;
-    }
-    m_brake.succeeded(byAddress);
-    m_brake.succeeded(byName);
-    const QString token = m_sessions.create(a->name);
-    hubLog(QStringLiteral("web client %1: %2 signed in (%3)").arg(c->peer, a->name, operatorRoleName(a->role)));
-    const QByteArray cookie = QByteArray(kCookie) + '=' + token.toLatin1() + "; Path=/; HttpOnly; SameSite=Strict; Max-Age="
-        + QByteArray::number(m_options.sessionIdleMs / 1000);
-    respondJson(c, 200,
-        QJsonObject { { QStringLiteral("ok"), true }, { QStringLiteral("name"), a->name },
-            { QStringLiteral("role"), operatorRoleName(a->role) } },
-        { { "Set-Cookie", cookie } });
+    const QString hash = a ? a->passwordHash : dummy;
+    // The hash takes a while on purpose: it runs off the event loop, so that
+    // no other page or panel waits for it, and this connection reads nothing
+    // more until it is answered.
+    c->busy = true;
+    auto promise = std::make_shared<QPromise<bool>>();
+    promise->start();
+    auto *watcher = new QFutureWatcher<bool>(c->socket);
+    QTcpSocket *socket = c->socket;
+    connect(watcher, &QFutureWatcher<bool>::finished, this, [this, watcher, socket, name, byAddress, byName, known = a != nullptr] {
+        const bool good = watcher->result() && known;
+        watcher->deleteLater();
+        const auto it = std::find_if(m_http.begin(), m_http.end(), [socket](const auto &h) { return h->socket == socket; });
+        const OperatorAccount *acc = good ? account(name) : nullptr;
+        if (it == m_http.end())
+            return;
+        Http *conn = it->get();
+        conn->busy = false;
+        if (!acc) {
+            hubLog(QStringLiteral("web client %1: sign-in as \"%2\" refused").arg(conn->peer, name));
+            respondJson(conn, 401, fail(QStringLiteral("wrong name or password")));
+        } else {
+            m_brake.succeeded(byAddress);
+            m_brake.succeeded(byName);
+            const QString token = m_sessions.create(acc->name);
+            hubLog(QStringLiteral("web client %1: %2 signed in (%3)").arg(conn->peer, acc->name, operatorRoleName(acc->role)));
+            const QByteArray cookie = QByteArray(kCookie) + '=' + token.toLatin1()
+                + "; Path=/; HttpOnly; SameSite=Strict; Max-Age=" + QByteArray::number(m_options.sessionIdleMs / 1000);
+            respondJson(conn, 200,
+                QJsonObject { { QStringLiteral("ok"), true }, { QStringLiteral("name"), acc->name },
+                    { QStringLiteral("role"), operatorRoleName(acc->role) } },
+                { { "Set-Cookie", cookie } });
+        }
+        if (!conn->keepAlive) {
+            closeHttp(conn, QString());
+            return;
+        }
+        onHttpData(conn);
+    });
+    watcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, password, hash] {
+        promise->addResult(verifyPassword(password, hash));
+        promise->finish();
+    });
 }
 
 bool WebServer::serveHttp(Http *c, const HttpRequest &r)
@@ -818,6 +857,8 @@ void WebServer::housekeeping()
         if (c->closing) {
             if (now - c->closingSince > 2000)
                 late.push_back(c.get());
+        } else if (c->busy) {
+            continue;
         } else if (c->requestStartedAt > 0 && now - c->requestStartedAt > m_options.requestDeadlineMs)
             late.push_back(c.get());
         else if (c->requestStartedAt == 0 && now - c->lastActivity > m_options.idleMs)
