@@ -17,6 +17,9 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QWebSocket>
+
+#include <ctime>
 
 #include <cstdio>
 
@@ -171,6 +174,86 @@ int main(int argc, char **argv)
         browser.stop();
     }
     benchkit::printLoad("after change -> painted");
+
+    // ---- 50 open pages: the process's CPU and memory with them and without
+    // them, in alternating windows, while the hub sweeps and a route changes
+    // every second (the pages' own WebSocket clients run in this process too,
+    // so the figure is an upper bound for the hub).
+    {
+        webtest::WebHarness h;
+        QString error;
+        if (!h.startEmulator() || !h.startHub(&error)) {
+            std::printf("web_bench: %s\n", qPrintable(error));
+            return 1;
+        }
+        QByteArray reply;
+        {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, h.webPort);
+            s.waitForConnected(3000);
+            const QByteArray body = R"({"name":"alice","password":"alice-pw"})";
+            s.write("POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                    "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 5000 && s.state() == QAbstractSocket::ConnectedState) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                reply += s.readAll();
+            }
+            reply += s.readAll();
+        }
+        const qsizetype at = reply.indexOf("xelhub_session=");
+        const QByteArray cookie = reply.mid(at, reply.indexOf(';', at) - at);
+        const int windowMs = qEnvironmentVariableIsSet("WEB_BENCH_WINDOW_MS") ? qEnvironmentVariableIntValue("WEB_BENCH_WINDOW_MS") : 10000;
+        auto cpuMs = [] {
+            timespec ts {};
+            clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+            return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+        };
+        auto rssKiB = [] {
+            QFile f(QStringLiteral("/proc/self/status"));
+            f.open(QIODevice::ReadOnly);
+            for (const QByteArray &l : f.readAll().split('\n'))
+                if (l.startsWith("VmRSS:"))
+                    return l.mid(6).trimmed().split(' ').front().toLong();
+            return 0L;
+        };
+        int change = 0;
+        auto window = [&](bool pages) {
+            std::vector<std::unique_ptr<QWebSocket>> open;
+            int64_t messages = 0;
+            if (pages) {
+                for (int i = 0; i < 50; ++i) {
+                    auto ws = std::make_unique<QWebSocket>();
+                    QObject::connect(ws.get(), &QWebSocket::textMessageReceived, [&messages](const QString &) { ++messages; });
+                    QNetworkRequest req(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(h.webPort)));
+                    req.setRawHeader("Cookie", cookie);
+                    ws->open(req);
+                    open.push_back(std::move(ws));
+                }
+                pump(1000);
+            }
+            const double c0 = cpuMs();
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < windowMs) {
+                h.emu(QStringLiteral("route 0 1 %1 %2").arg(change % 16 + 1).arg(change % 7 + 1).toLatin1());
+                ++change;
+                pump(1000);
+            }
+            const double share = (cpuMs() - c0) / static_cast<double>(t.elapsed()) * 100.0;
+            std::printf("  %s: %.2f %% of a core, RSS %ld KiB%s\n", pages ? "50 pages" : "no pages", share, rssKiB(),
+                pages ? qPrintable(QStringLiteral(", %1 messages, %2 pages open").arg(messages).arg(h.hub.webServer()->pageCount())) : "");
+            return share;
+        };
+        std::printf("50 open pages, windows of %d ms:\n", windowMs);
+        std::vector<double> with, without;
+        for (int i = 0; i < 6; ++i)
+            benchkit::alternate(i, [&] { with.push_back(window(true)); }, [&] { without.push_back(window(false)); });
+        std::printf("50 pages: median %.2f %% of a core, without pages %.2f %%; ratio %.2f\n", benchkit::median(with),
+            benchkit::median(without), benchkit::median(with) / std::max(0.01, benchkit::median(without)));
+    }
+    benchkit::printLoad("after 50 pages");
 
     // ---- page load to interactive, 999 x 999 x 4
     {
