@@ -20,10 +20,14 @@ function el(tag, attrs, text) {
   if (text !== undefined) e.textContent = text;
   return e;
 }
+let sayTimer = 0;
 function say(text, bad) {
   const m = $('message');
   m.textContent = text || '';
   m.classList.toggle('error', !!bad);
+  // A confirmation fades after a while; an error stays until the next action.
+  clearTimeout(sayTimer);
+  if (text && !bad) sayTimer = setTimeout(() => { m.textContent = ''; }, 5000);
 }
 function pageSize() { return window.innerWidth < 600 ? 12 : window.innerWidth < 1100 ? 24 : 32; }
 function setList(kind) {
