@@ -1,4 +1,4 @@
-// The web panel's pure parts: password hashes, the sign-in brake, sessions,
+// The web panel's pure pieces: password hashes, the sign-in brake, sessions,
 // the HTTP request reader and the JSON command reader.
 #include "operators.h"
 #include "webprotocol.h"
