@@ -19,7 +19,7 @@ namespace {
 using Setter = std::function<bool(HubConfig &, LineConfig *, const QString &value, QString &why)>;
 
 struct Key {
-    const char *section; // "hub", "line", "panel", "videohub", "mqtt", "journal"
+    const char *section; // "hub", "line", "panel", "videohub", "mqtt", "web", "operator", "journal"
     const char *name;
     const char *defaultText;
     const char *help;
@@ -62,6 +62,24 @@ bool toBool(const QString &v, bool &out, QString &why)
         why = QStringLiteral("\"%1\" is not true or false").arg(v);
         return false;
     }
+    return true;
+}
+
+bool parseListen(const QString &v, QHostAddress &address, quint16 &port, QString &why)
+{
+    const qsizetype colon = v.lastIndexOf(QLatin1Char(':'));
+    QString host = colon < 0 ? v : v.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const int n = colon < 0 ? 0 : v.mid(colon + 1).toInt(&ok);
+    const QHostAddress a(host);
+    if (colon < 0 || !ok || n < 1 || n > 65535 || a.isNull()) {
+        why = QStringLiteral("\"%1\" is not an address:port (e.g. 127.0.0.1:8080)").arg(v);
+        return false;
+    }
+    address = a;
+    port = static_cast<quint16>(n);
     return true;
 }
 
@@ -446,6 +464,74 @@ const std::vector<Key> &keys()
                 c.mqtt.commandBurst = n;
                 return true;
             } },
+        { "web", "enabled", "false", "serve the web panel (needs at least one [operator NAME])",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) { return toBool(v, c.webEnabled, why); } },
+        { "web", "listen", "127.0.0.1:8080", "address and port of the web panel (http://<hub>:8080/)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                return parseListen(v, c.web.address, c.web.port, why);
+            } },
+        { "web", "allow", "127.0.0.0/8, ::1", "addresses and networks browsers may connect from (\"any\" for all)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                QString bad;
+                if (!c.web.allow.parse(v, &bad) || c.web.allow.text().isEmpty()) {
+                    why = QStringLiteral("\"%1\" is not an address or network").arg(bad.isEmpty() ? v : bad);
+                    return false;
+                }
+                return true;
+            } },
+        { "web", "www", "(share/exel/www beside the program)", "folder of the page's files",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &) {
+                c.web.wwwFolder = v;
+                return true;
+            } },
+        { "web", "session_minutes", "480", "a sign-in unused this long ends",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 1, 7 * 24 * 60, n, why))
+                    return false;
+                c.web.sessionIdleMs = int64_t(n) * 60000;
+                return true;
+            } },
+        { "web", "max_clients", "256", "connections and open pages at once; more are refused",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                return toInt(v, 1, 10000, c.web.maxClients, why);
+            } },
+        { "web", "message_rate", "20", "commands a second one page may send, sustained (bursts of three times that)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                int n = 0;
+                if (!toInt(v, 1, 10000, n, why))
+                    return false;
+                c.web.messageRate = n;
+                c.web.messageBurst = 3.0 * n;
+                return true;
+            } },
+        { "operator", "password", "(required)",
+            "[operator NAME]: the operator's password hash, as `xelhub passwd` prints it (never the password)",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                if (!validPasswordHash(v)) {
+                    why = QStringLiteral("not a password hash (make one with: xelhub passwd)");
+                    return false;
+                }
+                c.web.operators.back().passwordHash = v;
+                return true;
+            } },
+        { "operator", "role", "operator", "[operator NAME]: \"operator\" (may route, lock, fire salvos) or \"view only\"",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                const QString l = v.simplified().toLower();
+                if (l == QLatin1String("operator"))
+                    c.web.operators.back().role = OperatorRole::Operator;
+                else if (l == QLatin1String("view only") || l == QLatin1String("view-only") || l == QLatin1String("view"))
+                    c.web.operators.back().role = OperatorRole::ViewOnly;
+                else {
+                    why = QStringLiteral("\"%1\" is not operator or view only").arg(v);
+                    return false;
+                }
+                return true;
+            } },
+        { "operator", "force_release", "false", "[operator NAME]: may open a lock another operator holds",
+            [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
+                return toBool(v, c.web.operators.back().forceRelease, why);
+            } },
         { "journal", "max_entries", "100000", "entries kept; older ones are removed",
             [](HubConfig &c, LineConfig *, const QString &v, QString &why) {
                 int n = 0;
@@ -494,6 +580,7 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
     LineConfig *line = nullptr;
     std::set<QString> seen; // section/key pairs given
     std::set<QString> lineNames;
+    std::vector<int> operatorLines; // where each [operator NAME] starts
     const QList<QByteArray> rows = text.split('\n');
     auto fail = [&](int n, const QString &why) {
         problem.line = n;
@@ -524,11 +611,23 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
                     config.videohubs.back().name = words.mid(1).join(u' ');
                 else
                     config.videohubs.back().name.clear();
+            } else if (section == QLatin1String("operator")) {
+                const QString name = words.mid(1).join(u' ');
+                if (name.isEmpty())
+                    return fail(n, QStringLiteral("[operator NAME] needs the operator's name"));
+                for (const OperatorAccount &a : config.web.operators) {
+                    if (a.name == name)
+                        return fail(n, QStringLiteral("operator \"%1\" is described twice").arg(name));
+                }
+                config.web.operators.push_back(OperatorAccount { name, QString(), OperatorRole::Operator, false });
+                operatorLines.push_back(n);
+                section = QStringLiteral("operator/") + name;
             } else if (section != QLatin1String("hub") && section != QLatin1String("panel")
-                && section != QLatin1String("mqtt") && section != QLatin1String("journal")) {
+                && section != QLatin1String("mqtt") && section != QLatin1String("web")
+                && section != QLatin1String("journal")) {
                 return fail(n,
                     QStringLiteral("unknown section [%1] (sections: hub, line, line NAME, panel, videohub, videohub "
-                                   "NAME, mqtt, journal)")
+                                   "NAME, mqtt, web, operator NAME, journal)")
                         .arg(words.value(0)));
             } else if (words.size() > 1) {
                 return fail(n, QStringLiteral("section [%1] takes no name").arg(section));
@@ -543,12 +642,13 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
         const QString key = row.left(eq).trimmed().toLower();
         const QString value = row.mid(eq + 1).trimmed();
         const Key *def = nullptr;
+        const QString kind = section.section(QLatin1Char('/'), 0, 0);
         for (const Key &k : keys()) {
-            if (section == QLatin1String(k.section) && key == QLatin1String(k.name))
+            if (kind == QLatin1String(k.section) && key == QLatin1String(k.name))
                 def = &k;
         }
         if (!def)
-            return fail(n, QStringLiteral("unknown key \"%1\" in [%2]").arg(key, section));
+            return fail(n, QStringLiteral("unknown key \"%1\" in [%2]").arg(key, QString(section).replace(u'/', u' ')));
         const QString id = section + QLatin1Char('/')
             + (line && section == QLatin1String("line") ? line->serial.name : QString())
             + (section == QLatin1String("videohub") ? QString::number(config.videohubs.size()) : QString())
@@ -559,6 +659,14 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
         if (!def->set(config, line, value, why))
             return fail(n, QStringLiteral("%1: %2").arg(key, why));
     }
+    for (size_t i = 0; i < config.web.operators.size(); ++i) {
+        if (config.web.operators[i].passwordHash.isEmpty())
+            return fail(operatorLines[i],
+                QStringLiteral("operator \"%1\" has no password (make one with: xelhub passwd)")
+                    .arg(config.web.operators[i].name));
+    }
+    if (!config.web.wwwFolder.isEmpty())
+        config.web.wwwFolder = QFileInfo(path).absoluteDir().absoluteFilePath(config.web.wwwFolder);
     if (config.router.isEmpty())
         return fail(0, QStringLiteral("[hub] router is required: the router's configuration file, or \"auto\""));
     const QDir base = QFileInfo(path).absoluteDir();
@@ -614,6 +722,8 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
     }
     return true;
 }
+                        : section == QLatin1String("operator")
+                        ? QStringLiteral("[operator NAME] (one per web panel operator)\n")
 
 bool readHubConfig(const QString &path, HubConfig &config, ConfigProblem &problem)
 {

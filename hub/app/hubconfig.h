@@ -11,6 +11,7 @@
 #include "panelserver.h"
 #include "serialline.h"
 #include "videohubserver.h"
+#include "webserver.h"
 
 #include <QString>
 
@@ -34,6 +35,8 @@ struct HubConfig {
     bool panelEnabled = true;
     PanelServerOptions panel;
     std::vector<VideohubServerOptions> videohubs; // one per [videohub] section
+    bool webEnabled = false;
+    WebServerOptions web;
     JournalLimits journal;
     bool mqttEnabled = false;
     MqttOptions mqtt;

@@ -124,6 +124,17 @@ bool HubService::start(const HubConfig &config, QString *error)
             return false;
         }
     }
+    if (config.webEnabled) {
+        WebServerOptions web = config.web;
+        if (web.sessionsFile.isEmpty())
+            web.sessionsFile = data + QStringLiteral("/web-sessions.json");
+        m_web = std::make_unique<WebServer>(*m_core, web, m_clock);
+        if (!m_web->listen(error))
+            return false;
+        if (!web.address.isLoopback() && m_web->options().allow.loopbackOnly())
+            hubLog(QStringLiteral("web server: listening beyond loopback, but only loopback clients are allowed "
+                                  "([web] allow)"));
+    }
     for (auto &line : m_lines)
         line->start();
     hubLog(QStringLiteral("%1: started with %2 (%3 controllers, %4 destinations)")
@@ -162,6 +173,7 @@ void HubService::stop()
         line->stop();
     m_videohubs.clear();
     m_mqtt.reset();
+    m_web.reset();
     m_panel.reset();
     m_core.reset();
     m_lines.clear();

@@ -10,6 +10,7 @@
 #include "panelserver.h"
 #include "serialline.h"
 #include "videohubserver.h"
+#include "webserver.h"
 
 #include <QObject>
 
@@ -34,6 +35,7 @@ public:
     PanelServer *panelServer() { return m_panel.get(); }
     const std::vector<std::unique_ptr<VideohubServer>> &videohubServers() const { return m_videohubs; }
     MqttServer *mqttServer() { return m_mqtt.get(); }
+    WebServer *webServer() { return m_web.get(); }
     const std::vector<std::unique_ptr<HubLine>> &lines() const { return m_lines; }
 
 private:
@@ -50,6 +52,7 @@ private:
     std::unique_ptr<PanelServer> m_panel;
     std::vector<std::unique_ptr<VideohubServer>> m_videohubs;
     std::unique_ptr<MqttServer> m_mqtt;
+    std::unique_ptr<WebServer> m_web;
 };
 
 } // namespace exel::hub

@@ -8,6 +8,10 @@
 #include <QDateTime>
 #include <QSocketNotifier>
 
+#include "operators.h"
+
+#include <termios.h>
+
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -21,6 +25,8 @@ const char *const kUsage = R"(Usage:
   xelhub journal --config FILE [--since T] [--destination NAME] [--limit N]
                               print the take journal (T: 2024-05-01T10:00,
                               or 30m, 2h, 7d back from now, or ms since 1970)
+  xelhub passwd [NAME]        read a password (twice) from standard input and
+                              print the [operator NAME] lines for it
   xelhub --help               this text and every configuration key
 
 The configuration is one INI file. A key or value that is not accepted stops
@@ -144,6 +150,43 @@ int runJournal(const QStringList &args)
     return 0;
 }
 
+QString readSecret(const char *prompt)
+{
+    // No echo on a terminal; a pipe (scripts) is read as it is.
+    const bool tty = ::isatty(0);
+    termios old {};
+    if (tty) {
+        std::fprintf(stderr, "%s", prompt);
+        ::tcgetattr(0, &old);
+        termios quiet = old;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(0, TCSANOW, &quiet);
+    }
+    char buf[1024];
+    const bool got = std::fgets(buf, sizeof buf, stdin) != nullptr;
+    if (tty) {
+        ::tcsetattr(0, TCSANOW, &old);
+        std::fprintf(stderr, "\n");
+    }
+    QString s = got ? QString::fromUtf8(buf) : QString();
+    while (s.endsWith(QLatin1Char('\n')) || s.endsWith(QLatin1Char('\r')))
+        s.chop(1);
+    return s;
+}
+
+int runPasswd(const QStringList &args)
+{
+    const QString name = args.value(0, QStringLiteral("NAME"));
+    const QString first = readSecret("Password: ");
+    const QString again = ::isatty(0) ? readSecret("Again: ") : first;
+    if (first.isEmpty() || first != again) {
+        std::fprintf(stderr, "xelhub passwd: %s\n", first.isEmpty() ? "empty password" : "the two differ");
+        return 2;
+    }
+    print(QStringLiteral("[operator %1]\npassword = %2\nrole = operator\n").arg(name, hashPassword(first)));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -165,6 +208,8 @@ int main(int argc, char **argv)
     }
     if (args.front() == QLatin1String("journal"))
         return runJournal(args.mid(1));
+    if (args.front() == QLatin1String("passwd"))
+        return runPasswd(args.mid(1));
     if (args.size() != 2 || args[0] != QLatin1String("--config")) {
         std::fprintf(stderr, "%s", kUsage);
         return 2;
