@@ -722,8 +722,6 @@ bool parseHubConfig(const QString &path, const QByteArray &text, HubConfig &conf
     }
     return true;
 }
-                        : section == QLatin1String("operator")
-                        ? QStringLiteral("[operator NAME] (one per web panel operator)\n")
 
 bool readHubConfig(const QString &path, HubConfig &config, ConfigProblem &problem)
 {
@@ -747,6 +745,8 @@ QString hubConfigHelp()
                         ? QStringLiteral("[line] or [line NAME] (one per controller line)\n")
                         : section == QLatin1String("videohub")
                         ? QStringLiteral("[videohub] or [videohub NAME] (one per Videohub listener; none by default)\n")
+                        : section == QLatin1String("operator")
+                        ? QStringLiteral("[operator NAME] (one per web panel operator)\n")
                         : QStringLiteral("[%1]\n").arg(section));
         }
         out += QStringLiteral("  %1 = %2\n      %3\n")
