@@ -1,9 +1,11 @@
 // Two real velmor_xel panels on a virtual X display share one router through
 // one real xelhub, with the controller emulator on a pseudo-terminal behind
-// it. The panels are driven as an operator drives them (mouse clicks through
+// it, and a Videohub client on the same hub sees the panels' takes and makes
+// its own. The panels are driven as an operator drives them (mouse clicks through
 // xdotool); what they show is read from their windows' pixels, what reached
 // the router from the emulator, and what the hub did from "xelhub journal".
 #include "hubharness.h"
+#include "videohubclient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -132,12 +134,15 @@ protected:
         return p.readAllStandardOutput();
     }
 
-    // The hub on a free loopback port, serving COM1 (the emulator).
+    // The hub on a free loopback port, serving COM1 (the emulator), with a
+    // Videohub listener for the VIDEO level.
     bool startHub(QByteArray &log)
     {
         hubPort = freePort();
+        videohubPort = freePort();
         QString ini = h.ini;
         ini.replace(QStringLiteral("listen = 127.0.0.1:1"), QStringLiteral("listen = 127.0.0.1:%1").arg(hubPort));
+        ini += QStringLiteral("[videohub]\nlevels = VIDEO\nport = %1\n").arg(videohubPort);
         iniPath = h.dir + QStringLiteral("/hub.ini");
         if (!exel::test::writeFile(iniPath, ini.toUtf8()))
             return false;
@@ -241,6 +246,7 @@ protected:
     QProcess panels[2];
     QByteArray window[2];
     quint16 hubPort = 0;
+    quint16 videohubPort = 0;
     QString iniPath;
 };
 
@@ -251,7 +257,7 @@ bool isBlank(const QByteArray &rgb)
 
 } // namespace
 
-TEST_F(TwoPanels, takeOnOnePanelReachesTheRouterAndShowsOnTheOther_lockOnTheOtherShowsOnTheFirst)
+TEST_F(TwoPanels, takeOnOnePanelReachesTheRouterAndShowsOnTheOtherAndAtAVideohubClient_andTheReverse_lockOnTheOtherShowsOnTheFirst)
 {
     // The router has CAM3 on PGM's video before anyone starts.
     ASSERT_TRUE(h.emu("route 0 1 1 3").startsWith("OK"));
@@ -275,6 +281,11 @@ TEST_F(TwoPanels, takeOnOnePanelReachesTheRouterAndShowsOnTheOther_lockOnTheOthe
     }
     log += hub.readAllStandardError();
     EXPECT_TRUE(log.contains("connected (2 now)")) << log.constData();
+
+    // A Videohub client's greeting has PGM (port 0) on CAM3 (port 2) once the hub has read it.
+    hubtest::VideohubTestClient videohub;
+    ASSERT_TRUE(videohub.connectTo(videohubPort));
+    EXPECT_TRUE(videohub.routedTo(0, 2, 10000));
 
     // Live status: both show the router's PGM video (CAM3) alike; PVW has nothing routed.
     const QByteArray empty = pixels(0, videoCell(1));
@@ -301,6 +312,17 @@ TEST_F(TwoPanels, takeOnOnePanelReachesTheRouterAndShowsOnTheOther_lockOnTheOthe
         10000))
         << "panel 2 does not show the take";
     screenshot(1, QStringLiteral("panel2-after-take.png"));
+    // The Videohub client hears of the panel's take: PGM on CAM2 (port 1).
+    EXPECT_TRUE(videohub.routedTo(0, 1, 10000));
+
+    // The reverse: the Videohub client routes CAM3 back to PGM; the router
+    // has it, and both panels show what they showed before panel 1's take.
+    videohub.route(0, 2);
+    EXPECT_EQ(videohub.reply(), QStringLiteral("ACK"));
+    ASSERT_TRUE(waitFor([&] { return routed(1, 1, 3); }, 10000)) << "the Videohub route did not reach the emulator";
+    EXPECT_TRUE(waitFor([&] { return pixels(0, videoCell(0)) == before && pixels(1, videoCell(0)) == before; }, 10000))
+        << "the panels do not show the Videohub client's route";
+    EXPECT_TRUE(waitFor([&] { return journal().contains("from videohub 127.0.0.1"); }, 10000)) << journal().constData();
 
     // The hub journaled it from a panel client, with the source it replaced.
     EXPECT_TRUE(waitFor(
