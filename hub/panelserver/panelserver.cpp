@@ -1,15 +1,12 @@
 // The panel server and its clients.
 #include "panelserver.h"
 
+#include "clientsocket.h"
 #include "hublinkprotocol.h"
 #include "hublog.h"
 #include "xelemulator.h"
 
 #include <QTcpSocket>
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 
@@ -18,36 +15,6 @@ namespace exel::hub {
 namespace {
 
 constexpr int kHousekeepingMs = 100;
-
-// Keepalive probes after 30 s of silence, every 10 s, three of them; answers
-// left unacknowledged for 30 s end the connection too. A panel that was
-// switched off or unplugged is noticed within about a minute.
-void tuneSocket(QTcpSocket *socket)
-{
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    const int fd = static_cast<int>(socket->socketDescriptor());
-    if (fd < 0)
-        return;
-    const int idle = 30;
-    const int interval = 10;
-    const int count = 3;
-    const unsigned int userTimeout = 30000;
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
-}
-
-QString peerText(const QTcpSocket *socket)
-{
-    QHostAddress a = socket->peerAddress();
-    bool isV4 = false;
-    const quint32 v4 = a.toIPv4Address(&isV4);
-    if (isV4)
-        a = QHostAddress(v4);
-    return a.toString() + QLatin1Char(':') + QString::number(socket->peerPort());
-}
 
 } // namespace
 
@@ -150,7 +117,7 @@ PanelClient::PanelClient(PanelServer &server, QTcpSocket *socket)
     , m_peer(peerText(socket))
 {
     socket->setParent(this);
-    tuneSocket(socket);
+    tuneClientSocket(socket);
     m_tokens = server.m_options.requestBurst;
     m_tokensAt = m_hub.clock().nowMs();
     connect(socket, &QTcpSocket::readyRead, this, &PanelClient::onReadyRead);

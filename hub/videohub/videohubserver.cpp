@@ -1,15 +1,12 @@
 // The Videohub server and its clients.
 #include "videohubserver.h"
 
+#include "clientsocket.h"
 #include "hublog.h"
 #include "routeplan.h"
 
 #include <QPointer>
 #include <QTcpSocket>
-
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 
@@ -19,35 +16,6 @@ namespace {
 
 const QByteArray kAck("ACK\n\n");
 const QByteArray kNak("NAK\n\n");
-
-// No delay (the ACK and the update each go out at once), and keepalive: a
-// client that was switched off is noticed within about a minute.
-void tuneSocket(QTcpSocket *socket)
-{
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    const int fd = static_cast<int>(socket->socketDescriptor());
-    if (fd < 0)
-        return;
-    const int idle = 30;
-    const int interval = 10;
-    const int count = 3;
-    const unsigned int userTimeout = 30000;
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
-}
-
-QString peerText(const QTcpSocket *socket)
-{
-    QHostAddress a = socket->peerAddress();
-    bool isV4 = false;
-    const quint32 v4 = a.toIPv4Address(&isV4);
-    if (isV4)
-        a = QHostAddress(v4);
-    return a.toString() + QLatin1Char(':') + QString::number(socket->peerPort());
-}
 
 struct OutputKey {
     int16_t address;
@@ -346,7 +314,7 @@ VideohubClient::VideohubClient(VideohubServer &server, QTcpSocket *socket)
     , m_origin { QStringLiteral("videohub"), peerText(socket), QString() }
 {
     socket->setParent(this);
-    tuneSocket(socket);
+    tuneClientSocket(socket);
     m_tokens = server.m_options.blockBurst;
     m_tokensAt = server.m_hub.clock().nowMs();
     connect(socket, &QTcpSocket::readyRead, this, &VideohubClient::onReadyRead);

@@ -3,6 +3,7 @@
 #include "webserver.h"
 #include "webserver_p.h"
 
+#include "clientsocket.h"
 #include "hublog.h"
 #include "hubsalvos.h"
 #include "routeplan.h"
@@ -18,43 +19,16 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
+
+#include <sys/socket.h>
 
 namespace exel::hub {
 
 namespace {
 constexpr int kHousekeepingMs = 1000;
-
-QString peerText(const QHostAddress &address, quint16 port)
-{
-    QHostAddress a = address;
-    bool isV4 = false;
-    const quint32 v4 = a.toIPv4Address(&isV4);
-    if (isV4)
-        a = QHostAddress(v4);
-    return a.toString() + QLatin1Char(':') + QString::number(port);
-}
-
-void tuneSocket(QTcpSocket *socket)
-{
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    const int fd = static_cast<int>(socket->socketDescriptor());
-    if (fd < 0)
-        return;
-    const int idle = 30;
-    const int interval = 10;
-    const int count = 3;
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-}
 
 } // namespace
 
@@ -218,7 +192,7 @@ void WebServer::onNewConnection()
             socket->deleteLater();
             continue;
         }
-        tuneSocket(socket);
+        tuneClientSocket(socket);
         auto c = std::make_unique<Http>();
         c->socket = socket;
         c->peer = peer;
