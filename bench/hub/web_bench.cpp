@@ -6,7 +6,10 @@
 //    the same minus the wire time of the status poll that carried it;
 //  - page load to interactive (first full state painted) for a router of
 //    999 x 999 on 4 levels, against fetching the same state and names over
-//    HTTP from C++, interleaved.
+//    HTTP from C++, interleaved;
+//  - 50 open pages (WebSocket clients in this process) against none, in
+//    alternating windows, and with WEB_BENCH_SOAK_SECONDS the same 50 kept
+//    open that long, CPU and memory every minute.
 #include "cdpbrowser.h"
 #include "webharness.h"
 #include "wirepacing.h"
@@ -252,6 +255,45 @@ int main(int argc, char **argv)
             benchkit::alternate(i, [&] { with.push_back(window(true)); }, [&] { without.push_back(window(false)); });
         std::printf("50 pages: median %.2f %% of a core, without pages %.2f %%; ratio %.2f\n", benchkit::median(with),
             benchkit::median(without), benchkit::median(with) / std::max(0.01, benchkit::median(without)));
+
+        // WEB_BENCH_SOAK_SECONDS: the same 50 pages kept open that long, a
+        // route changing every second; CPU and memory every minute, to show
+        // both stay flat.
+        const int soakSeconds = qEnvironmentVariableIntValue("WEB_BENCH_SOAK_SECONDS");
+        if (soakSeconds > 0) {
+            std::vector<std::unique_ptr<QWebSocket>> open;
+            int64_t messages = 0;
+            for (int i = 0; i < 50; ++i) {
+                auto ws = std::make_unique<QWebSocket>();
+                QObject::connect(
+                    ws.get(), &QWebSocket::textMessageReceived, [&messages](const QString &) { ++messages; });
+                QNetworkRequest req(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(h.webPort)));
+                req.setRawHeader("Cookie", cookie);
+                ws->open(req);
+                open.push_back(std::move(ws));
+            }
+            pump(1000);
+            std::printf("50 pages kept open for %d s (%d open at the hub):\n", soakSeconds, h.hub.webServer()->pageCount());
+            QElapsedTimer t;
+            t.start();
+            double c0 = cpuMs();
+            int64_t minuteStart = 0;
+            while (t.elapsed() < int64_t(soakSeconds) * 1000) {
+                h.emu(QStringLiteral("route 0 1 %1 %2").arg(change % 16 + 1).arg(change % 7 + 1).toLatin1());
+                ++change;
+                pump(1000);
+                if (t.elapsed() - minuteStart >= 60000 || t.elapsed() >= int64_t(soakSeconds) * 1000) {
+                    const double c1 = cpuMs();
+                    std::printf("  at %3lld s: %.2f %% of a core over the last minute, RSS %ld KiB, %lld messages\n",
+                        static_cast<long long>(t.elapsed() / 1000), (c1 - c0) / static_cast<double>(t.elapsed() - minuteStart) * 100.0,
+                        rssKiB(), static_cast<long long>(messages));
+                    std::fflush(stdout);
+                    c0 = c1;
+                    minuteStart = t.elapsed();
+                }
+            }
+            std::printf("  pages still open at the hub: %d\n", h.hub.webServer()->pageCount());
+        }
     }
     benchkit::printLoad("after 50 pages");
 
