@@ -14,6 +14,7 @@
 //  - 50 panels polling at their own pace: the hub's processor time and memory.
 // HUB_BENCH_SECONDS sets how long the 50 panels run (default 60);
 // HUB_BENCH_XELHUB another build's xelhub for the last four (to compare two).
+#include "hubbench.h"
 #include "emulatorprogram.h"
 #include "hubharness.h"
 #include "hublinkprotocol.h"
@@ -38,6 +39,7 @@
 
 using namespace exel;
 using namespace exel::hub;
+using namespace exel::hubbench;
 
 namespace exel::test {
 // The folder the test harness puts its files in: this run's temporary folder.
@@ -70,89 +72,6 @@ QString writeRouter(const QString &dir)
     f.open(QIODevice::WriteOnly);
     f.write(lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n");
     return path;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
-void pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-// A paced emulator reached with plain read/write: the reference.
-struct RawLine {
-    exel::test::EmulatorProgram program { QStringLiteral(XELEMU_BINARY) };
-    int fd = -1;
-    bool start(const QString &config, const QString &devDir)
-    {
-        if (!program.start(config, devDir, { QStringLiteral("--settings"), QStringLiteral("9600,N,8,2") }))
-            return false;
-        fd = ::open(program.path().constData(), O_RDWR | O_NOCTTY);
-        termios t {};
-        tcgetattr(fd, &t);
-        cfmakeraw(&t);
-        tcsetattr(fd, TCSANOW, &t);
-        return fd >= 0;
-    }
-    ~RawLine()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    // One exchange; false when no answer came.
-    bool ask(const QString &cmd)
-    {
-        const QByteArray line = HublinkFrame(cmd).toLatin1();
-        if (::write(fd, line.constData(), static_cast<size_t>(line.size())) != line.size())
-            return false;
-        QByteArray got;
-        while (!got.endsWith("\r\n")) {
-            pollfd p { fd, POLLIN, 0 };
-            if (::poll(&p, 1, 2000) != 1)
-                return false;
-            char buf[256];
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0)
-                return false;
-            got.append(buf, static_cast<int>(n));
-        }
-        return true;
-    }
-};
-
-struct ProcStat {
-    double cpuSeconds = 0;
-    long rssKiB = 0;
-};
-
-ProcStat procStat(qint64 pid)
-{
-    ProcStat s;
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (f.open(QIODevice::ReadOnly)) {
-        const QByteArray text = f.readAll();
-        const QList<QByteArray> parts = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        // After the command: state is field 3; utime 14, stime 15 (1-based in proc(5)).
-        const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-        s.cpuSeconds = (parts.value(11).toDouble() + parts.value(12).toDouble()) / ticks;
-    }
-    QFile st(QStringLiteral("/proc/%1/status").arg(pid));
-    if (st.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : st.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                s.rssKiB = line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    return s;
 }
 
 double loadAverage()

@@ -9,6 +9,7 @@
 //    broker's memory after it.
 // MQTT_BENCH_CHANGES sets how many changes are timed (default 60).
 #include "../benchkit.h"
+#include "hubbench.h"
 #include "configreader.h"
 #include "hubharness.h"
 #include "mqttserver.h"
@@ -23,6 +24,7 @@
 
 using namespace exel;
 using namespace exel::hub;
+using namespace exel::hubbench;
 using Steady = std::chrono::steady_clock;
 
 namespace exel::test {
@@ -38,14 +40,6 @@ namespace {
 double ms(Steady::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
 }
 
 QString mqttKeys(const mqtttest::Broker &broker)

@@ -10,6 +10,7 @@
 //  - 50 open pages (WebSocket clients in this process) against none, in
 //    alternating windows, and with WEB_BENCH_SOAK_SECONDS the same 50 kept
 //    open that long, CPU and memory every minute.
+#include "hubbench.h"
 #include "cdpbrowser.h"
 #include "webharness.h"
 #include "wirepacing.h"
@@ -28,6 +29,7 @@
 
 using namespace exel;
 using namespace exel::hub;
+using namespace exel::hubbench;
 
 namespace exel::test {
 QString g_benchDir;
@@ -38,22 +40,6 @@ QString tempHome()
 } // namespace exel::test
 
 namespace {
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())))];
-}
-
-void pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 QString bigRouter(const QString &dir, int n, int levels)
 {
